@@ -1,0 +1,63 @@
+#include "app/ColourScheme.h"
+#include "app/LogFile.h"
+#include "ui/MainContentComponent.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/** The updater's application object: the log file, the colour scheme and the one main window. */
+class SoftwareUpdaterApplication : public juce::JUCEApplication
+{
+public:
+    SoftwareUpdaterApplication() = default;
+    ~SoftwareUpdaterApplication() override = default;
+
+    const juce::String getApplicationName() override { return "LC/LX Software Updater"; }
+    const juce::String getApplicationVersion() override { return "3"; }
+    bool moreThanOneInstanceAllowed() override { return true; }
+
+    void initialise(const juce::String&) override
+    {
+        juce::LookAndFeel::setDefaultLookAndFeel(&lookAndFeel);
+        applyColourScheme(lookAndFeel);
+        mainWindow = std::make_unique<MainWindow>(getApplicationName() + " " + getApplicationVersion());
+        // Installed last: the first lines come from the message loop, so none is lost.
+        juce::Logger::setCurrentLogger(fileLogger.get());
+    }
+
+    void shutdown() override
+    {
+        juce::Logger::setCurrentLogger(nullptr);
+        mainWindow.reset();
+    }
+
+    void anotherInstanceStarted(const juce::String&) override {}
+    void systemRequestedQuit() override { quit(); }
+
+    /** The fixed-size window whose content is the main component. */
+    class MainWindow : public juce::DocumentWindow
+    {
+    public:
+        explicit MainWindow(const juce::String& title)
+            : DocumentWindow(title, juce::Colour(0xFFD3D3D3),
+                             juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true)
+        {
+            setUsingNativeTitleBar(false);
+            setContentOwned(new MainContentComponent(), true);
+            centreWithSize(getWidth(), getHeight());
+            setResizable(false, false);
+            setVisible(true);
+        }
+
+        void closeButtonPressed() override { juce::JUCEApplication::getInstance()->systemRequestedQuit(); }
+
+    private:
+        JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MainWindow)
+    };
+
+private:
+    std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<juce::FileLogger> fileLogger = createLogFile();
+    juce::LookAndFeel_V3 lookAndFeel;
+};
+
+START_JUCE_APPLICATION(SoftwareUpdaterApplication)

@@ -1,0 +1,300 @@
+#include "device/MidiInterfaceClass.h"
+
+#include "device/SysEx.h"
+
+namespace
+{
+constexpr int queryPauseMs = 5;
+/** Names a boot loader's output port may carry when no port has its model's boot port name. */
+constexpr const char* anyCaseFallbackPortName = "USB Audio Device";
+constexpr const char* exactFallbackPortNames[] = {"KW Amp Boot", "KW Bass Amp Boot"};
+/** A port whose name carries this (in any case) belongs to a boot loader. */
+constexpr const char* bootNameMark = "BOOT";
+
+juce::MidiMessage toMidiMessage(const std::vector<std::uint8_t>& bytes)
+{
+    return juce::MidiMessage(bytes.data(), static_cast<int>(bytes.size()), 0.0);
+}
+} // namespace
+
+MidiInterfaceClass::MidiInterfaceClass(MidiPorts& ports, UsbEnumerator usbEnumerator)
+    : midiPorts(ports), enumerateUsb(std::move(usbEnumerator))
+{
+}
+
+MidiInterfaceClass::~MidiInterfaceClass()
+{
+    stopTimer();
+    closePorts();
+    while (!knownDevices.isEmpty())
+        knownDevices.removeLast();
+}
+
+bool MidiInterfaceClass::isDeviceIdentified() const
+{
+    return versionReplied && infoReplied;
+}
+
+bool MidiInterfaceClass::isGenericBootProductId(int productId) const
+{
+    // The generic boot loaders are the records without a firmware of their own.
+    for (const auto* device : knownDevices)
+        if (device->bootProductId == productId)
+            return device->firmwareKey.isEmpty();
+    return false;
+}
+
+KnownDevice MidiInterfaceClass::getConnectedDevice() const
+{
+    if (isDeviceIdentified())
+    {
+        const auto code = deviceCode.load();
+        for (const auto* device : knownDevices)
+            if (device->deviceCode == code)
+                return *device;
+    }
+    else if (bootDetected)
+    {
+        const auto productId = bootProductId.load();
+        for (const auto* device : knownDevices)
+            if (device->bootProductId == productId)
+                return *device;
+    }
+    return {};
+}
+
+bool MidiInterfaceClass::sendSysEx(const juce::uint8* data, int size)
+{
+    if (data == nullptr || size <= 0)
+        return false;
+    const juce::ScopedLock sl(outputLock);
+    if (midiOutput == nullptr)
+        return false;
+    midiOutput->sendMessageNow(juce::MidiMessage(data, size, 0.0));
+    return true;
+}
+
+bool MidiInterfaceClass::sendTextCommand(const char* text, int length, juce::uint8 code)
+{
+    if (text == nullptr || length < 0)
+        return false;
+    const auto message = makeTextCommand({text, static_cast<std::size_t>(length)}, code);
+    if (!message)
+        return false;
+    return sendSysEx(message->data(), static_cast<int>(message->size()));
+}
+
+void MidiInterfaceClass::resetConnection()
+{
+    {
+        const juce::ScopedLock sl(replyLock);
+        versionReplied = false;
+        infoReplied = false;
+        firmwareVersion = 0;
+    }
+    bootDetected = false;
+    genericBoot = false;
+    bootProductId = 0;
+    closePorts();
+}
+
+void MidiInterfaceClass::timerCallback()
+{
+    if (isDeviceIdentified() || bootDetected)
+    {
+        if (refreshPortCounts())
+            resetConnection();
+
+        if (midiInput != nullptr)
+        {
+            const bool namedBoot = midiInput->getName().containsIgnoreCase(bootNameMark);
+            if (bootDetected != namedBoot)
+                resetConnection();
+        }
+        return;
+    }
+
+    scanUsbDevices(enumerateUsb);
+
+    for (const auto* device : knownDevices)
+    {
+        if (isUsbDevicePresent(device->appProductId))
+        {
+            if (stepPortScan())
+                sendIdentityQueries();
+            return;
+        }
+    }
+
+    int foundBootId = 0;
+    for (const auto* device : knownDevices)
+    {
+        if (isUsbDevicePresent(device->bootProductId))
+        {
+            foundBootId = device->bootProductId;
+            break;
+        }
+    }
+    bootProductId = foundBootId;
+    bootDetected = foundBootId != 0;
+    genericBoot = isGenericBootProductId(foundBootId);
+
+    if (bootDetected)
+        openBootOutputPort(foundBootId);
+}
+
+void MidiInterfaceClass::handleIncomingMidiMessage(juce::MidiInput*, const juce::MidiMessage& message)
+{
+    const auto received = readReceivedMessage(message.getRawData(), message.getRawDataSize());
+    if (!received)
+        return;
+
+    bool known = false;
+    for (const auto* device : knownDevices)
+    {
+        if (device->deviceCode == received->deviceCode)
+        {
+            known = true;
+            break;
+        }
+    }
+    if (!known)
+        return;
+
+    deviceCode = received->deviceCode;
+
+    if (received->command == sysex::versionReply)
+    {
+        const auto version = decodeFirmwareVersion(received->packedGroup);
+        const juce::ScopedLock sl(replyLock);
+        firmwareVersion = version;
+        versionReplied = true;
+    }
+    else if (received->command == sysex::infoReply)
+    {
+        const juce::ScopedLock sl(replyLock);
+        infoReplied = true;
+    }
+}
+
+bool MidiInterfaceClass::refreshPortCounts()
+{
+    const auto inputs = midiPorts.getInputNames().size();
+    const auto outputs = midiPorts.getOutputNames().size();
+    const bool changed = inputs != numInputPorts || outputs != numOutputPorts;
+    numInputPorts = inputs;
+    numOutputPorts = outputs;
+    return changed;
+}
+
+bool MidiInterfaceClass::stepPortScan()
+{
+    if (refreshPortCounts())
+    {
+        inputScanIndex = 0;
+        outputScanIndex = 0;
+        if (numOutputPorts <= 0 || numInputPorts <= 0)
+            return false;
+        openInputPort(0);
+        openOutputPort(0);
+        return true;
+    }
+
+    if (numOutputPorts <= 0 || numInputPorts <= 0)
+        return false;
+
+    if (++outputScanIndex < numOutputPorts)
+    {
+        openOutputPort(outputScanIndex);
+        return true;
+    }
+
+    if (++inputScanIndex >= numInputPorts)
+        inputScanIndex = 0;
+    openInputPort(inputScanIndex);
+    outputScanIndex = 0;
+    openOutputPort(0);
+    return true;
+}
+
+void MidiInterfaceClass::replaceOutput(std::unique_ptr<MidiOutputPort> newOutput)
+{
+    // The previous port is closed after the new one was opened, and never while a send is under way.
+    const juce::ScopedLock sl(outputLock);
+    midiOutput = std::move(newOutput);
+}
+
+void MidiInterfaceClass::openOutputPort(int index)
+{
+    if (index >= numOutputPorts)
+        return;
+    replaceOutput(midiPorts.openOutput(index));
+}
+
+void MidiInterfaceClass::openInputPort(int index)
+{
+    if (index >= numInputPorts)
+        return;
+    auto newInput = midiPorts.openInput(index, *this);
+    auto previous = std::exchange(midiInput, std::move(newInput));
+    if (previous != nullptr)
+        previous->stop();
+    previous.reset();
+    if (midiInput != nullptr)
+        midiInput->start();
+}
+
+void MidiInterfaceClass::closePorts()
+{
+    if (midiInput != nullptr)
+    {
+        midiInput->stop();
+        midiInput.reset();
+    }
+    replaceOutput(nullptr);
+}
+
+void MidiInterfaceClass::sendIdentityQueries()
+{
+    juce::uint8 count = 0;
+    for (const auto* device : knownDevices)
+    {
+        if (++count == 0)
+            break;
+        if (midiOutput == nullptr)
+            continue;
+        const auto version = makeQueryVersion(device->deviceCode);
+        sendSysEx(version.data(), static_cast<int>(version.size()));
+        juce::Thread::sleep(queryPauseMs);
+        const auto info = makeQueryInfo(device->deviceCode);
+        sendSysEx(info.data(), static_cast<int>(info.size()));
+        juce::Thread::sleep(queryPauseMs);
+    }
+}
+
+bool MidiInterfaceClass::openBootOutputPort(int productId)
+{
+    juce::String wanted;
+    for (const auto* device : knownDevices)
+    {
+        if (device->bootProductId == productId)
+        {
+            wanted = device->bootPortName;
+            break;
+        }
+    }
+
+    const auto names = midiPorts.getOutputNames();
+    auto index = wanted.isNotEmpty() ? names.indexOf(wanted, true) : -1;
+    if (index < 0)
+        index = names.indexOf(anyCaseFallbackPortName, true);
+    for (const auto* exactName : exactFallbackPortNames)
+        if (index < 0)
+            index = names.indexOf(exactName, false);
+
+    if (index >= 0)
+        replaceOutput(midiPorts.openOutput(index));
+
+    const juce::ScopedLock sl(outputLock);
+    return midiOutput != nullptr;
+}

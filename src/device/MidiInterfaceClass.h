@@ -1,0 +1,70 @@
+#pragma once
+
+#include "device/KnownDevice.h"
+#include "device/MidiPorts.h"
+#include "device/UsbProbe.h"
+
+#include <atomic>
+
+/** The updater's link to the amplifier: finds it on USB and MIDI every 300 ms, identifies it, records what it
+    found for the user interface, receives its replies and sends what the update engine asks for. */
+class MidiInterfaceClass : public juce::MidiInputCallback, public juce::Timer
+{
+public:
+    explicit MidiInterfaceClass(MidiPorts& ports = getSystemMidiPorts(),
+                                UsbEnumerator usbEnumerator = enumeratePlatformUsbDevices);
+    ~MidiInterfaceClass() override;
+
+    /** Both identity replies have been accepted since the last reset. */
+    bool isDeviceIdentified() const;
+    /** A copy of the record of the device found; an empty record when none. */
+    KnownDevice getConnectedDevice() const;
+    /** Sends one message at once; false, sending nothing, when no output is open. Safe from any thread. */
+    bool sendSysEx(const juce::uint8* data, int size);
+    /** Sends a text command of `length` bytes (at most 256) for a device code; false when not sent. */
+    bool sendTextCommand(const char* text, int length, juce::uint8 deviceCode);
+    /** Forgets the device and closes both ports. */
+    void resetConnection();
+
+    void timerCallback() override;
+    void handleIncomingMidiMessage(juce::MidiInput* source, const juce::MidiMessage& message) override;
+
+    std::atomic<int> numOutputPorts{0};
+    std::atomic<int> numInputPorts{0};
+    std::atomic<juce::uint8> deviceCode{0};
+    std::atomic<int> bootProductId{0};
+    std::atomic<bool> bootDetected{false};
+    std::atomic<bool> genericBoot{false};
+    int outputScanIndex = 0;
+    int inputScanIndex = 0;
+    std::atomic<juce::int32> firmwareVersion{0};
+    std::atomic<bool> versionReplied{false};
+    std::atomic<bool> infoReplied{false};
+    juce::CriticalSection replyLock;
+    juce::OwnedArray<KnownDevice> knownDevices;
+
+    /** Discovery runs every this many milliseconds. */
+    static constexpr int discoveryIntervalMs = 300;
+
+private:
+    bool refreshPortCounts();
+    bool stepPortScan();
+    void openOutputPort(int index);
+    void openInputPort(int index);
+    void closePorts();
+    void sendIdentityQueries();
+    bool openBootOutputPort(int productId);
+    void replaceOutput(std::unique_ptr<MidiOutputPort> newOutput);
+    /** True for a boot product ID that names no model (a generic boot loader). */
+    bool isGenericBootProductId(int productId) const;
+
+    MidiPorts& midiPorts;
+    UsbEnumerator enumerateUsb;
+    std::unique_ptr<MidiInputPort> midiInput;
+    // The worker thread sends while the message thread may close or replace the output: outputLock is held for
+    // every send and every change of midiOutput, so a port is never closed under a running send.
+    std::unique_ptr<MidiOutputPort> midiOutput;
+    juce::CriticalSection outputLock;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MidiInterfaceClass)
+};

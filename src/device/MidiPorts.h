@@ -1,0 +1,43 @@
+#pragma once
+
+#include <juce_audio_devices/juce_audio_devices.h>
+
+/** An open MIDI output port. */
+class MidiOutputPort
+{
+public:
+    virtual ~MidiOutputPort() = default;
+    virtual void sendMessageNow(const juce::MidiMessage& message) = 0;
+};
+
+/** An open MIDI input port; it delivers to the callback it was opened with while started. */
+class MidiInputPort
+{
+public:
+    virtual ~MidiInputPort() = default;
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    virtual juce::String getName() const = 0;
+};
+
+/** The MIDI ports of the system, listed by the names the amplifier's ports carry, and opened by index. */
+class MidiPorts
+{
+public:
+    virtual ~MidiPorts() = default;
+    virtual juce::StringArray getInputNames() = 0;
+    virtual juce::StringArray getOutputNames() = 0;
+    /** Empty when the port cannot be opened. */
+    virtual std::unique_ptr<MidiOutputPort> openOutput(int index) = 0;
+    /** Empty when the port cannot be opened. Messages go to `callback`; the source may be null. */
+    virtual std::unique_ptr<MidiInputPort> openInput(int index, juce::MidiInputCallback& callback) = 0;
+};
+
+/** The system's MIDI ports through the framework's MidiInput and MidiOutput. */
+MidiPorts& getSystemMidiPorts();
+
+/** The name under which the amplifier is known for a port name as the system lists it.
+    ALSA (Linux) names the sequencer port of a USB-MIDI device after the device's product string followed by
+    " MIDI n", n counting its ports from 1: "KW LX40 Boot MIDI 1" is the port of "KW LX40 Boot". That suffix
+    is removed; any other name is kept whole. Elsewhere the name is returned as it is. */
+juce::String amplifierPortName(const juce::String& systemName);

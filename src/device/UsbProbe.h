@@ -1,0 +1,32 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+/** A present USB device as the operating system lists it. */
+struct UsbIds
+{
+    juce::uint16 vendorId = 0;
+    juce::uint16 productId = 0;
+};
+
+/** Lists the present USB devices of the class that carries sound and MIDI, in enumeration order. */
+using UsbEnumerator = std::function<std::vector<UsbIds>()>;
+
+/** The operating system's enumeration (Setup API on Windows, libudev on Linux). */
+std::vector<UsbIds> enumeratePlatformUsbDevices();
+
+/** Rebuilds the process-wide list of the maker's present USB devices from an enumeration. */
+void scanUsbDevices(const UsbEnumerator& enumerate = enumeratePlatformUsbDevices);
+
+/** True when the last scan found a device of the maker with this product ID. */
+bool isUsbDevicePresent(juce::uint16 productId);
+
+/** Reads vendor and product ID from a Windows device instance ID such as "USB\VID_2A5A&PID_0045\6&1A2B".
+    Empty unless the vendor token is exactly "VID_" and the maker's ID in upper-case hexadecimal and the
+    product token is 8 characters long. */
+std::optional<UsbIds> parseUsbInstanceId(std::string_view instanceId);

@@ -1,0 +1,29 @@
+#include "device/UsbProbe.h"
+
+#include <windows.h>
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <setupapi.h>
+
+// The present USB devices of the sound, video and game controllers class, through the Setup API.
+
+std::vector<UsbIds> enumeratePlatformUsbDevices()
+{
+    std::vector<UsbIds> found;
+    const HDEVINFO deviceSet = SetupDiGetClassDevsA(&GUID_DEVCLASS_MEDIA, "USB", nullptr, DIGCF_PRESENT);
+    if (deviceSet == INVALID_HANDLE_VALUE)
+        return found;
+
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof(info);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(deviceSet, index, &info); ++index)
+    {
+        char instanceId[MAX_DEVICE_ID_LEN + 1] = {};
+        if (CM_Get_Device_IDA(info.DevInst, instanceId, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+            continue;
+        if (const auto ids = parseUsbInstanceId(instanceId))
+            found.push_back(*ids);
+    }
+    SetupDiDestroyDeviceInfoList(deviceSet);
+    return found;
+}
