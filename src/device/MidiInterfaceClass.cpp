@@ -10,11 +10,6 @@ constexpr const char* anyCaseFallbackPortName = "USB Audio Device";
 constexpr const char* exactFallbackPortNames[] = {"KW Amp Boot", "KW Bass Amp Boot"};
 /** A port whose name carries this (in any case) belongs to a boot loader. */
 constexpr const char* bootNameMark = "BOOT";
-
-juce::MidiMessage toMidiMessage(const std::vector<std::uint8_t>& bytes)
-{
-    return juce::MidiMessage(bytes.data(), static_cast<int>(bytes.size()), 0.0);
-}
 } // namespace
 
 MidiInterfaceClass::MidiInterfaceClass(MidiPorts& ports, UsbEnumerator usbEnumerator)

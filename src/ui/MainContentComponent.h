@@ -1,18 +1,78 @@
 #pragma once
 
+#include "engine/DeviceCom.h"
+#include "ui/InfoView.h"
+#include "ui/UpdaterState.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
-/** The whole content of the main window. */
-class MainContentComponent : public juce::Component
+/** The content of the main window: status text, progress bar, Update button, model selector, help pages and
+    logo, and the state machine that follows the amplifier every 100 ms and tells the user what it found. */
+class MainContentComponent : public juce::Component, public juce::Button::Listener, public juce::MultiTimer
 {
 public:
-    MainContentComponent() { setSize(600, 400); }
+    explicit MainContentComponent(MidiPorts& ports = getSystemMidiPorts(),
+                                  UsbEnumerator usbEnumerator = enumeratePlatformUsbDevices);
+    ~MainContentComponent() override;
 
-    void paint(juce::Graphics& g) override
-    {
-        g.fillAll(findColour(juce::ResizableWindow::backgroundColourId));
-    }
+    void paint(juce::Graphics& g) override;
+    void resized() override;
+    void buttonClicked(juce::Button* button) override;
+    /** Timer 0 is the 100 ms tick of the state machine, timer 1 the 2000 ms steadiness timer. */
+    void timerCallback(int timerID) override;
+
+    /** Opens and closes the help pages. */
+    void setInfoPages(bool versionsOpen, bool voiceSlotOpen, bool bootOpen);
+
+    static constexpr int tickTimerId = 0;
+    static constexpr int steadinessTimerId = 1;
+
+    DeviceCom deviceCom;
+    juce::Image logoImage;
+    // Declared before the bar that shows it, so the bar never reads it uninitialised.
+    double progressValue = 0.0;
+    juce::ProgressBar progressBar{progressValue};
+    juce::TextButton updateButton{"Update"};
+    juce::ComboBox modelSelector;
+    juce::TextButton voiceSlotInfoButton{"VS info >"};
+    juce::TextButton bootInfoButton{"BOOT info >"};
+    juce::TextButton versionsButton{"i"};
+    bool showVersions = false;
+    bool showVoiceSlotInfo = false;
+    juce::Label statusLabel;
+    InfoView versionsView;
+    InfoView voiceSlotInfoView;
+    InfoView bootInfoView;
+
+    bool usbSteady = false;
+    bool showBootInfo = false;
+    bool deviceConnected = false;
+    bool bootValid = false;
+    bool bootGeneric = false;
+    bool lastDeviceConnected = false;
+    bool lastBootValid = false;
+    bool lastBootGeneric = false;
+    juce::int32 appFirmwareVersion = 0;
+    juce::String deviceMidiName;
+    juce::String autoUpdateName;
+    UpdaterState state = UpdaterState::Unknown;
+    UpdaterState lastLoggedState = UpdaterState::Idle;
 
 private:
+    void tick();
+    void logStateChange();
+    void onUnknown();
+    void onBootValid();
+    void onBootGeneric();
+    void onErasedForRepair();
+    void onBadBootDetected();
+    void onUpdating();
+    void onUpdated();
+    void onAppMode();
+    void onIdle();
+    void onAborted();
+    void updateClicked();
+    void offerUpdateButton();
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MainContentComponent)
 };

@@ -1,0 +1,366 @@
+#include "ui/MainContentComponent.h"
+
+#include "BinaryData.h"
+#include "ui/HelpTexts.h"
+#include "ui/UiTexts.h"
+
+namespace
+{
+constexpr int tickIntervalMs = 100;
+constexpr int steadinessIntervalMs = 2000;
+/** An update broken off outside these bounds is no abort: it had not begun, or it had already finished. */
+constexpr double abortBelowProgress = 0.99;
+constexpr double abortAboveProgress = 0.01;
+
+void writeLogLine(const juce::String& text)
+{
+    juce::Logger::writeToLog(text + uiTexts::logSeparator + uiTexts::timeStamp());
+}
+} // namespace
+
+MainContentComponent::MainContentComponent(MidiPorts& ports, UsbEnumerator usbEnumerator)
+    : deviceCom(ports, std::move(usbEnumerator)), modelSelector(juce::String()), statusLabel(juce::String(), juce::String()),
+      versionsView(uiTexts::versionsHeading + deviceCom.getSoftwareVersionsText()),
+      voiceSlotInfoView(helpTexts::voiceSlotInfoText), bootInfoView(helpTexts::bootInfoText)
+{
+    logoImage = juce::ImageFileFormat::loadFrom(BinaryData::kestrellogowebblack_png,
+                                                BinaryData::kestrellogowebblack_pngSize);
+
+    addAndMakeVisible(progressBar);
+    progressBar.setTextToDisplay(uiTexts::searching);
+
+    addAndMakeVisible(updateButton);
+    updateButton.setConnectedEdges(juce::Button::ConnectedOnLeft);
+    updateButton.addListener(this);
+    updateButton.setEnabled(false);
+    updateButton.setVisible(false);
+
+    int itemId = 1;
+    for (const auto& name : deviceCom.getFirmwareDisplayNames())
+        modelSelector.addItem(name, itemId++);
+    addChildComponent(modelSelector);
+    modelSelector.setTextWhenNothingSelected(uiTexts::noModelChosen);
+
+    addAndMakeVisible(bootInfoButton);
+    bootInfoButton.addListener(this);
+    addAndMakeVisible(voiceSlotInfoButton);
+    voiceSlotInfoButton.addListener(this);
+    addAndMakeVisible(versionsButton);
+    versionsButton.addListener(this);
+
+    statusLabel.setText(helpTexts::instructionsText, juce::dontSendNotification);
+    addAndMakeVisible(statusLabel);
+
+    addChildComponent(versionsView);
+    versionsView.setVisible(showVersions);
+    addChildComponent(voiceSlotInfoView);
+    voiceSlotInfoView.setVisible(showVoiceSlotInfo);
+    addChildComponent(bootInfoView);
+    bootInfoView.setVisible(showBootInfo);
+
+    setSize(600, 400);
+    startTimer(tickTimerId, tickIntervalMs);
+}
+
+MainContentComponent::~MainContentComponent()
+{
+    stopTimer(tickTimerId);
+    stopTimer(steadinessTimerId);
+}
+
+void MainContentComponent::paint(juce::Graphics& g)
+{
+    g.fillAll(findColour(juce::ResizableWindow::backgroundColourId));
+    if (logoImage.isValid())
+        g.drawImageAt(logoImage, 20, getHeight() - logoImage.getHeight() - 20);
+}
+
+void MainContentComponent::resized()
+{
+    const auto w = getWidth();
+    const auto h = getHeight();
+    const auto logoHeight = logoImage.isValid() ? logoImage.getHeight() : 0;
+    const auto rowTop = h - logoHeight - 64;
+
+    updateButton.setBounds(w - 100, rowTop, 80, 24);
+    bootInfoButton.setBounds(w - 160, h - 40, 60, 20);
+    voiceSlotInfoButton.setBounds(w - 80, h - 40, 60, 20);
+    versionsButton.setBounds(w - 240, h - 40, 20, 20);
+    progressBar.setBounds(20, rowTop, updateButton.getX() - 20, 24);
+    modelSelector.setBounds(progressBar.getBounds());
+    statusLabel.setBounds(20, 20, w - 40, rowTop - 40);
+    for (auto* page : {&versionsView, &voiceSlotInfoView, &bootInfoView})
+        page->setBounds(20, 20, w - 40, h - 80);
+}
+
+void MainContentComponent::setInfoPages(bool versionsOpen, bool voiceSlotOpen, bool bootOpen)
+{
+    showVersions = versionsOpen;
+    showVoiceSlotInfo = voiceSlotOpen;
+    showBootInfo = bootOpen;
+
+    voiceSlotInfoButton.setButtonText(showVoiceSlotInfo ? uiTexts::pageOpen : uiTexts::voiceSlotPageClosed);
+    bootInfoButton.setButtonText(showBootInfo ? uiTexts::pageOpen : uiTexts::bootPageClosed);
+    versionsButton.setButtonText(showVersions ? uiTexts::versionsPageOpen : uiTexts::versionsPageClosed);
+
+    versionsView.setVisible(showVersions);
+    voiceSlotInfoView.setVisible(showVoiceSlotInfo);
+    bootInfoView.setVisible(showBootInfo);
+}
+
+void MainContentComponent::buttonClicked(juce::Button* button)
+{
+    if (button == &updateButton)
+        updateClicked();
+    else if (button == &voiceSlotInfoButton)
+        setInfoPages(false, !showVoiceSlotInfo, false);
+    else if (button == &bootInfoButton)
+        setInfoPages(false, false, !showBootInfo);
+    else if (button == &versionsButton)
+        setInfoPages(!showVersions, false, false);
+}
+
+void MainContentComponent::updateClicked()
+{
+    if (state == UpdaterState::Updating)
+        return;
+
+    setInfoPages(false, false, false);
+    const auto modelName = deviceCom.midiInterface.genericBoot ? modelSelector.getText() : deviceMidiName;
+    updateButton.setEnabled(false);
+    writeLogLine(uiTexts::updatePressedLog + juce::String(deviceCom.getProgress(), 2));
+
+    const auto key = deviceCom.getFirmwareKeyForName(modelName);
+    if (deviceCom.startUpdate(key))
+    {
+        state = UpdaterState::Updating;
+        progressBar.setPercentageDisplay(true);
+        modelSelector.setVisible(false);
+    }
+}
+
+void MainContentComponent::timerCallback(int timerID)
+{
+    if (timerID == steadinessTimerId)
+        usbSteady = true;
+    else if (timerID == tickTimerId)
+        tick();
+    logStateChange();
+}
+
+void MainContentComponent::logStateChange()
+{
+    if (state == lastLoggedState)
+        return;
+    writeLogLine(uiTexts::stateLog + getStateName(state));
+    lastLoggedState = state;
+}
+
+void MainContentComponent::tick()
+{
+    deviceConnected = deviceCom.midiInterface.isDeviceIdentified();
+    bootValid = deviceCom.midiInterface.bootDetected;
+    bootGeneric = deviceCom.midiInterface.genericBoot;
+    deviceMidiName = deviceCom.getConnectedAppPortName();
+
+    if (deviceConnected != lastDeviceConnected || bootValid != lastBootValid || bootGeneric != lastBootGeneric)
+    {
+        usbSteady = false;
+        startTimer(steadinessTimerId, steadinessIntervalMs);
+        lastDeviceConnected = deviceConnected;
+        lastBootValid = bootValid;
+        lastBootGeneric = bootGeneric;
+    }
+
+    switch (state)
+    {
+    case UpdaterState::Unknown:
+        onUnknown();
+        break;
+    case UpdaterState::BootValid:
+        onBootValid();
+        break;
+    case UpdaterState::BootGeneric:
+        onBootGeneric();
+        break;
+    case UpdaterState::ErasedForRepair:
+        onErasedForRepair();
+        break;
+    case UpdaterState::BadBootDetected:
+        onBadBootDetected();
+        break;
+    case UpdaterState::Updating:
+        onUpdating();
+        break;
+    case UpdaterState::Updated:
+        onUpdated();
+        break;
+    case UpdaterState::AppMode:
+        onAppMode();
+        break;
+    case UpdaterState::Idle:
+        onIdle();
+        break;
+    case UpdaterState::Aborted:
+        onAborted();
+        break;
+    }
+}
+
+void MainContentComponent::offerUpdateButton()
+{
+    updateButton.setButtonText(uiTexts::updateCaption);
+    updateButton.setEnabled(true);
+    updateButton.setVisible(true);
+}
+
+void MainContentComponent::onUnknown()
+{
+    if (!usbSteady)
+        return;
+
+    if (deviceConnected && !bootValid && !bootGeneric)
+        state = UpdaterState::AppMode;
+    else if (!deviceConnected && bootValid && !bootGeneric && deviceMidiName != uiTexts::genericBootPortName
+             && deviceMidiName.isNotEmpty())
+        state = UpdaterState::BootValid;
+    else if (!deviceConnected && bootValid && bootGeneric)
+        state = UpdaterState::BootGeneric;
+
+    updateButton.setVisible(false);
+    updateButton.setEnabled(false);
+    progressBar.setTextToDisplay({});
+}
+
+void MainContentComponent::onBootValid()
+{
+    if (!usbSteady)
+        return;
+    statusLabel.setText(helpTexts::instructionsText, juce::dontSendNotification);
+    progressBar.setTextToDisplay(deviceMidiName + uiTexts::readyForUpdate);
+    offerUpdateButton();
+    state = UpdaterState::Idle;
+}
+
+void MainContentComponent::onBootGeneric()
+{
+    if (!usbSteady)
+        return;
+    statusLabel.setText(helpTexts::brokenBootText, juce::dontSendNotification);
+    modelSelector.setVisible(true);
+    updateButton.setEnabled(false);
+    updateButton.setVisible(false);
+
+    if (modelSelector.getText().isNotEmpty())
+    {
+        offerUpdateButton();
+        state = UpdaterState::Idle;
+    }
+}
+
+void MainContentComponent::onErasedForRepair()
+{
+    if (!usbSteady || !bootGeneric)
+        return;
+    statusLabel.setText(uiTexts::autoUpdating, juce::dontSendNotification);
+    progressBar.setTextToDisplay(uiTexts::reprogramming + autoUpdateName);
+
+    if (deviceCom.startRepair(autoUpdateName))
+    {
+        progressBar.setPercentageDisplay(true);
+        state = UpdaterState::Updating;
+    }
+}
+
+void MainContentComponent::onBadBootDetected()
+{
+    setInfoPages(false, false, false);
+    statusLabel.setText(deviceMidiName + uiTexts::badFirmware, juce::dontSendNotification);
+    progressBar.setTextToDisplay(uiTexts::erasing);
+
+    if (deviceMidiName.isEmpty())
+        return;
+
+    // The firmware key comes from the record that carries this port name. For all models but one it is the
+    // name without the maker's prefix; "KW LC20-D MKII" would give the display form, which no image carries.
+    autoUpdateName = deviceCom.getFirmwareKeyForAppPortName(deviceMidiName);
+
+    if (deviceCom.eraseDevice(deviceCom.getConnectedDeviceCode()))
+    {
+        progressBar.setTextToDisplay(uiTexts::erased);
+        state = UpdaterState::ErasedForRepair;
+    }
+    else
+    {
+        progressBar.setTextToDisplay(uiTexts::eraseFailed);
+    }
+}
+
+void MainContentComponent::onUpdating()
+{
+    if (usbSteady)
+    {
+        modelSelector.setVisible(false);
+        progressValue = deviceCom.getProgress();
+        updateButton.setButtonText(uiTexts::updatingCaption);
+        updateButton.setEnabled(false);
+        if (progressValue >= 1.0)
+        {
+            state = UpdaterState::Updated;
+            updateButton.setButtonText(uiTexts::doneCaption);
+        }
+    }
+    else if (progressValue > abortAboveProgress && progressValue < abortBelowProgress)
+    {
+        state = UpdaterState::Aborted;
+        writeLogLine(uiTexts::terminatedLog + juce::String(deviceCom.getProgress(), 2));
+    }
+}
+
+void MainContentComponent::onUpdated()
+{
+    statusLabel.setText(uiTexts::updateFinishedStatus, juce::dontSendNotification);
+    progressValue = 0.0;
+    progressBar.setTextToDisplay(uiTexts::updateFinishedBar);
+    state = UpdaterState::AppMode;
+}
+
+void MainContentComponent::onAppMode()
+{
+    if (!usbSteady)
+    {
+        progressValue = 0.0;
+        statusLabel.setText(helpTexts::instructionsText, juce::dontSendNotification);
+        progressBar.setTextToDisplay(uiTexts::pleaseWait);
+        updateButton.setVisible(false);
+        return;
+    }
+
+    appFirmwareVersion = deviceCom.midiInterface.isDeviceIdentified() ? deviceCom.midiInterface.firmwareVersion.load() : 0;
+    modelSelector.setVisible(false);
+    progressBar.setPercentageDisplay(false);
+
+    if (appFirmwareVersion == 0)
+        return;
+
+    progressBar.setTextToDisplay(deviceMidiName + uiTexts::appModeFound + juce::String(appFirmwareVersion));
+    if (deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion))
+        statusLabel.setText(uiTexts::allFine, juce::dontSendNotification);
+    else
+        state = UpdaterState::BadBootDetected;
+}
+
+void MainContentComponent::onIdle()
+{
+    if (!deviceConnected && !bootValid)
+        state = UpdaterState::Unknown;
+}
+
+void MainContentComponent::onAborted()
+{
+    statusLabel.setText(helpTexts::recoveryText, juce::dontSendNotification);
+    progressValue = 0.0;
+    progressBar.setTextToDisplay(uiTexts::aborted);
+    if (deviceConnected && !bootValid)
+        state = UpdaterState::Unknown;
+}

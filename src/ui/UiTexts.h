@@ -1,0 +1,48 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+/** Captions, status texts and log lines of the main window. */
+namespace uiTexts
+{
+inline constexpr const char* searching = "Searching for amplifier...";
+inline constexpr const char* noModelChosen = "Select amplifier model...";
+inline constexpr const char* updateCaption = "Update";
+inline constexpr const char* updatingCaption = "Updating";
+inline constexpr const char* doneCaption = "Done";
+inline constexpr const char* voiceSlotPageClosed = "VS info >";
+inline constexpr const char* bootPageClosed = "BOOT info >";
+inline constexpr const char* versionsPageClosed = "i";
+inline constexpr const char* versionsPageOpen = "h";
+inline constexpr const char* pageOpen = "< back";
+inline constexpr const char* versionsHeading = "Software versions:\n";
+
+inline constexpr const char* readyForUpdate = " found and ready for update";
+inline constexpr const char* autoUpdating = "Auto updating firmware...";
+inline constexpr const char* reprogramming = "Re-programming the ";
+inline constexpr const char* badFirmware = " found. Bad firmware version.";
+inline constexpr const char* erasing = "Erasing VoiceSlot(s) and firmware";
+inline constexpr const char* erased = "Erased VoiceSlot(s) and firmware";
+inline constexpr const char* eraseFailed = "Failed to erase VoiceSlot(s) and firmware";
+inline constexpr const char* updateFinishedStatus = "Update finished!";
+inline constexpr const char* updateFinishedBar = "Update finished";
+inline constexpr const char* appModeFound = " found (in app mode). Firmware version: ";
+inline constexpr const char* allFine = "Everything is fine. Please enjoy the amplifier!";
+inline constexpr const char* pleaseWait = "Please wait... Amp is OFF or USB is changing state.";
+inline constexpr const char* aborted = "Update abnormally terminated !!!";
+/** The generic boot loaders' port name: it names no model, so it offers no update by itself. */
+inline constexpr const char* genericBootPortName = "KW Amp Boot";
+
+inline constexpr const char* stateLog = "State: ";
+inline constexpr const char* updatePressedLog = "Upd. btn prsd @: ";
+inline constexpr const char* terminatedLog = "Upd. terminated @: ";
+/** Every log line ends with this separator and the time of day. */
+inline constexpr const char* logSeparator = "\t\t ";
+
+/** The local time as H:MM:SS on the 24-hour clock, no leading zero on the hours. */
+inline juce::String timeStamp(const juce::Time& time = juce::Time::getCurrentTime())
+{
+    return juce::String(time.getHours()) + ":" + juce::String(time.getMinutes()).paddedLeft('0', 2) + ":"
+           + juce::String(time.getSeconds()).paddedLeft('0', 2);
+}
+} // namespace uiTexts
