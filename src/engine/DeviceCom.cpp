@@ -61,10 +61,10 @@ std::size_t messageLengthAt(const juce::uint8* data, std::size_t size, std::size
 }
 } // namespace
 
-DeviceCom::DeviceCom(MidiPorts& ports, UsbEnumerator usbEnumerator)
-    : juce::Thread("Firmware Update Thread"), midiInterface(ports, std::move(usbEnumerator))
+DeviceCom::DeviceCom(DeviceComSeams seams)
+    : juce::Thread("Firmware Update Thread"), midiInterface(*seams.ports, std::move(seams.enumerateUsb))
 {
-    fillFirmwareCatalogue(firmwareCatalogue);
+    seams.fillCatalogue(firmwareCatalogue);
     appendKnownDevices(midiInterface.knownDevices);
     if (!midiInterface.isTimerRunning() && !midiInterface.knownDevices.isEmpty())
         midiInterface.startTimer(MidiInterfaceClass::discoveryIntervalMs);

@@ -3,13 +3,20 @@
 #include "device/MidiInterfaceClass.h"
 #include "engine/FirmwareCatalogue.h"
 
+/** What DeviceCom reaches the outside world through; the defaults are the real system and the embedded images. */
+struct DeviceComSeams
+{
+    MidiPorts* ports = &getSystemMidiPorts();
+    UsbEnumerator enumerateUsb = enumeratePlatformUsbDevices;
+    std::function<void(FirmwareCatalogue&)> fillCatalogue = fillFirmwareCatalogue;
+};
+
 /** The update engine: owns the link to the amplifier and the firmware catalogue, erases an amplifier, and
     streams a firmware image to one in boot mode on the "Firmware Update Thread". */
 class DeviceCom : public juce::Thread
 {
 public:
-    explicit DeviceCom(MidiPorts& ports = getSystemMidiPorts(),
-                       UsbEnumerator usbEnumerator = enumeratePlatformUsbDevices);
+    explicit DeviceCom(DeviceComSeams seams = {});
     /** Waits for a running update to send its whole image. */
     ~DeviceCom() override;
 

@@ -18,8 +18,8 @@ void writeLogLine(const juce::String& text)
 }
 } // namespace
 
-MainContentComponent::MainContentComponent(MidiPorts& ports, UsbEnumerator usbEnumerator)
-    : deviceCom(ports, std::move(usbEnumerator)), modelSelector(juce::String()), statusLabel(juce::String(), juce::String()),
+MainContentComponent::MainContentComponent(DeviceComSeams seams)
+    : deviceCom(std::move(seams)), modelSelector(juce::String()), statusLabel(juce::String(), juce::String()),
       versionsView(uiTexts::versionsHeading + deviceCom.getSoftwareVersionsText()),
       voiceSlotInfoView(helpTexts::voiceSlotInfoText), bootInfoView(helpTexts::bootInfoText)
 {

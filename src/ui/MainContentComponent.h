@@ -11,8 +11,7 @@
 class MainContentComponent : public juce::Component, public juce::Button::Listener, public juce::MultiTimer
 {
 public:
-    explicit MainContentComponent(MidiPorts& ports = getSystemMidiPorts(),
-                                  UsbEnumerator usbEnumerator = enumeratePlatformUsbDevices);
+    explicit MainContentComponent(DeviceComSeams seams = {});
     ~MainContentComponent() override;
 
     void paint(juce::Graphics& g) override;

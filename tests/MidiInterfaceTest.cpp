@@ -1,0 +1,303 @@
+#include "engine/KnownDeviceTable.h"
+#include "support/LinkHelpers.h"
+
+#include <thread>
+
+namespace
+{
+struct Link
+{
+    VirtualMidiSystem midi;
+    MidiInterfaceClass link{midi, midi.usbEnumerator()};
+    Link() { appendKnownDevices(link.knownDevices); }
+};
+
+/** The (input, output) pair open after each tick, read from the port log. */
+std::vector<std::pair<int, int>> scanPairs(Link& l, int ticks)
+{
+    std::vector<std::pair<int, int>> pairs;
+    int input = -1, output = -1;
+    for (int t = 0; t < ticks; ++t)
+    {
+        l.midi.clearPortLog();
+        l.link.timerCallback();
+        for (const auto& line : l.midi.getPortLog())
+        {
+            const auto index = line.fromLastOccurrenceOf(" ", false, false).getIntValue();
+            if (line.startsWith("open in "))
+                input = index;
+            else if (line.startsWith("open out "))
+                output = index;
+        }
+        pairs.emplace_back(input, output);
+    }
+    return pairs;
+}
+} // namespace
+
+TEST(PortScan, VisitsEveryPairInOrderAndRestartsWhenThePortCountChanges)
+{
+    Link l;
+    l.midi.addOtherPorts({"in 0", "in 1"}, {"out 0", "out 1", "out 2"});
+    l.midi.addUsbEntry({0x2A5A, 0x0047}); // an LX60 in application mode that does not answer
+
+    const std::vector<std::pair<int, int>> expected{{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}, {0, 0}};
+    EXPECT_EQ(scanPairs(l, 7), expected);
+
+    l.midi.addOtherPorts({}, {"out 3"});
+    EXPECT_EQ(scanPairs(l, 2), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}}));
+
+    // A reset alone does not restart the scan: it goes on from where it was, with no input open until the wrap.
+    l.link.resetConnection();
+    l.midi.clearPortLog();
+    l.link.timerCallback();
+    EXPECT_EQ(l.midi.getPortLog(), juce::StringArray("open out 2"));
+}
+
+TEST(PortScan, WithOneInputEachWrapOpensItAgainBeforeClosingTheOldOne)
+{
+    Link l;
+    l.midi.addOtherPorts({"in 0"}, {"out 0", "out 1"});
+    l.midi.addUsbEntry({0x2A5A, 0x0045});
+    l.link.timerCallback();
+    l.link.timerCallback();
+    l.midi.clearPortLog();
+    l.link.timerCallback(); // the wrap
+    const auto log = l.midi.getPortLog();
+    EXPECT_EQ(log, juce::StringArray({"open in 0", "close in 0", "open out 0", "close out 1"}));
+}
+
+TEST(PortScan, SendsIdentityQueriesForEveryRecordOnlyWithAnOutputOpen)
+{
+    Link l;
+    VirtualAmplifier amp(l.midi, "LX20", VirtualAmplifier::Mode::application, 2282);
+    l.midi.addOtherPorts({}, {}); // nothing else
+    l.link.timerCallback();
+    const auto received = amp.getReceived();
+    // The amplifier's port is the first pair, so it hears all 22 queries: version then info, record by record.
+    ASSERT_EQ(received.size(), 22u);
+    for (int i = 0; i < 11; ++i)
+    {
+        const auto code = l.link.knownDevices[i]->deviceCode;
+        EXPECT_EQ(received[static_cast<std::size_t>(2 * i)].bytes, makeQueryVersion(code));
+        EXPECT_EQ(received[static_cast<std::size_t>(2 * i + 1)].bytes, makeQueryInfo(code));
+    }
+    EXPECT_GE(received.back().time - received.front().time, std::chrono::milliseconds(5 * 21));
+}
+
+TEST(Identification, FindsAnAmplifierInApplicationModeBehindOtherPorts)
+{
+    Link l;
+    l.midi.addOtherPorts({"Midi Through Port-0"}, {"Midi Through Port-0", "Synth"});
+    VirtualAmplifier amp(l.midi, "LX60", VirtualAmplifier::Mode::application, 131);
+
+    ASSERT_TRUE(tickUntil(l.link, l.midi, [&] { return l.link.isDeviceIdentified(); }));
+    EXPECT_EQ(l.link.firmwareVersion.load(), 131);
+    EXPECT_EQ(l.link.deviceCode.load(), 0x0F);
+    EXPECT_FALSE(l.link.bootDetected.load());
+    EXPECT_EQ(l.link.getConnectedDevice().displayName, "LX60");
+
+    // Once identified, a tick only watches: no queries, no ports opened.
+    const auto heard = amp.getReceived().size();
+    l.midi.clearPortLog();
+    l.link.timerCallback();
+    EXPECT_EQ(amp.getReceived().size(), heard);
+    EXPECT_TRUE(l.midi.getPortLog().isEmpty());
+    EXPECT_TRUE(l.link.isDeviceIdentified());
+
+    // Unplugged: the port counts change and the link forgets it.
+    amp.unplug();
+    l.link.timerCallback();
+    EXPECT_FALSE(l.link.isDeviceIdentified());
+    EXPECT_EQ(l.link.firmwareVersion.load(), 0);
+    EXPECT_EQ(l.link.getConnectedDevice().displayName, "");
+    EXPECT_EQ(l.link.deviceCode.load(), 0x0F) << "the device code outlives a reset";
+}
+
+TEST(Identification, ResetsWhenAnOpenInputsNameDoesNotFitTheMode)
+{
+    for (const juce::String inputName : {"KW LX40 Boot", "KW LX40"})
+    {
+        SCOPED_TRACE(inputName.toStdString());
+        Link l;
+        l.midi.addOtherPorts({inputName}, {"out"});
+        l.midi.addUsbEntry({0x2A5A, 0x0045});
+        l.link.timerCallback(); // opens the pair (0, 0)
+        l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x04, {0x40, 0x03, 0, 0, 0}));
+        l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x06, {0, 0, 0, 0, 0}));
+        ASSERT_TRUE(l.link.isDeviceIdentified());
+
+        l.link.timerCallback();
+        const bool namedBoot = inputName.containsIgnoreCase("boot");
+        EXPECT_EQ(l.link.isDeviceIdentified(), !namedBoot);
+    }
+}
+
+TEST(ReplyRecognition, AcceptsOnlyWholeRepliesOfTheMakerForAKnownDevice)
+{
+    Link l;
+    auto& link = l.link;
+    link.deviceCode = 0x55;
+
+    link.handleIncomingMidiMessage(nullptr, replyMessage(0x33, 0x04, {0x40, 0x03, 0, 0, 0}));
+    EXPECT_EQ(link.deviceCode.load(), 0x55) << "an unknown device code changes nothing";
+    EXPECT_FALSE(link.versionReplied.load());
+
+    auto otherMaker = makeSysExMessage(0x0E, 0x04, std::vector<std::uint8_t>{0x40, 0x03, 0, 0, 0});
+    otherMaker[1] = 0x01;
+    link.handleIncomingMidiMessage(nullptr, juce::MidiMessage(otherMaker.data(), 13, 0.0));
+    EXPECT_FALSE(link.versionReplied.load());
+    EXPECT_EQ(link.deviceCode.load(), 0x55);
+
+    // Shorter than 12 bytes: ignored, never read past its end.
+    const auto whole = makeSysExMessage(0x0E, 0x04, std::vector<std::uint8_t>{0x40, 0x03, 0, 0, 0});
+    for (int size = 1; size < 12; ++size)
+        link.handleIncomingMidiMessage(nullptr, juce::MidiMessage(whole.data(), size, 0.0));
+    EXPECT_FALSE(link.versionReplied.load());
+
+    link.handleIncomingMidiMessage(nullptr, replyMessage(0x7D, 0x07, {0, 0, 0, 0, 0}));
+    EXPECT_EQ(link.deviceCode.load(), 0x7D) << "another command from a known device records its code";
+    EXPECT_FALSE(link.versionReplied.load());
+    EXPECT_FALSE(link.infoReplied.load());
+
+    link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x06, {0, 0, 0, 0, 0}));
+    EXPECT_FALSE(link.isDeviceIdentified());
+    link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x04, {0x00, 0x4A, 0x07, 0, 0}));
+    EXPECT_TRUE(link.isDeviceIdentified()) << "the version reply completes the pair at once";
+    EXPECT_EQ(link.firmwareVersion.load(), 1866);
+    EXPECT_EQ(link.getConnectedDevice().displayName, "LX40");
+}
+
+TEST(BootPort, IsChosenByNameWithItsFallbacksAndCaseRules)
+{
+    struct Case
+    {
+        int productId;
+        juce::StringArray outputs;
+        juce::String expected; // empty: no port is opened
+        bool generic;
+    };
+    const Case cases[] = {
+        {0x0044, {"Synth", "KW LX40 Boot"}, "KW LX40 Boot", false},
+        {0x0044, {"kw lx40 BOOT"}, "kw lx40 BOOT", false},
+        {0x0044, {"KW LX40 Boot 2", "KW LX40 Boo", "KW LX40"}, "", false},
+        {0x0044, {"KW Amp Boot", "USB Audio Device", "KW LX40 Boot"}, "KW LX40 Boot", false},
+        {0x4001, {"USB Audio Device"}, "USB Audio Device", true},
+        {0x4001, {"usb audio DEVICE"}, "usb audio DEVICE", true},
+        {0x4001, {"kw amp boot"}, "kw amp boot", true}, // its own boot port name, found in any case
+        {0x0044, {"kw amp boot"}, "", false},            // the generic fallback is case-sensitive
+        {0x0044, {"KW Amp Boot"}, "KW Amp Boot", false},
+        {0x4001, {"KW Bass Amp Boot", "KW Amp Boot", "USB Audio Device"}, "KW Amp Boot", true},
+        {0x0022, {"KW Bass Amp Boot"}, "KW Bass Amp Boot", true},
+        {0x0022, {"kw bass amp boot"}, "", true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE((juce::String::toHexString(c.productId) + " " + c.outputs.joinIntoString(",")).toStdString());
+        Link l;
+        l.midi.addOtherPorts({}, c.outputs);
+        l.midi.addUsbEntry({0x2A5A, static_cast<juce::uint16>(c.productId)});
+        l.link.timerCallback();
+        EXPECT_TRUE(l.link.bootDetected.load());
+        EXPECT_EQ(l.link.genericBoot.load(), c.generic);
+        EXPECT_EQ(l.link.bootProductId.load(), c.productId);
+        const auto opened = openedOutputs(l.midi, c.outputs);
+        EXPECT_EQ(opened, c.expected.isEmpty() ? juce::StringArray() : juce::StringArray(c.expected));
+        EXPECT_EQ(l.link.sendSysEx(makeQueryInfo(0).data(), 8), c.expected.isNotEmpty());
+    }
+}
+
+TEST(BootPort, AVirtualAmplifierInBootModeIsFoundWithItsRecord)
+{
+    for (const auto mode : {VirtualAmplifier::Mode::boot, VirtualAmplifier::Mode::genericBoot})
+    {
+        Link l;
+        l.midi.addOtherPorts({"Midi Through Port-0"}, {"Midi Through Port-0"});
+        VirtualAmplifier amp(l.midi, "LC20-C", mode, 0);
+        l.link.timerCallback();
+        const bool generic = mode == VirtualAmplifier::Mode::genericBoot;
+        EXPECT_TRUE(l.link.bootDetected.load());
+        EXPECT_EQ(l.link.genericBoot.load(), generic);
+        EXPECT_EQ(l.link.getConnectedDevice().displayName, generic ? "LX/LC20" : "LC20-C");
+        EXPECT_EQ(openedOutputs(l.midi, l.midi.getOutputNames()), juce::StringArray(amp.getPortName()));
+
+        // The first watch tick counts the ports for the first time, sees a change and resets; discovery finds
+        // the amplifier again, and from then on an unchanged port count keeps the link, with no input open.
+        l.link.timerCallback();
+        l.link.timerCallback();
+        for (int i = 0; i < 3; ++i)
+        {
+            l.link.timerCallback();
+            EXPECT_TRUE(l.link.bootDetected.load());
+        }
+        amp.unplug();
+        l.link.timerCallback();
+        EXPECT_FALSE(l.link.bootDetected.load());
+        EXPECT_EQ(l.link.getConnectedDevice().displayName, "");
+    }
+}
+
+TEST(PortGuard, APortIsNeverClosedWhileASendOnItIsUnderWay)
+{
+    Link l;
+    VirtualAmplifier amp(l.midi, "LX40", VirtualAmplifier::Mode::boot, 0);
+    l.midi.setSendDuration(std::chrono::microseconds(300));
+    l.link.timerCallback();
+    ASSERT_TRUE(l.link.bootDetected.load());
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::thread worker([&] {
+        const auto message = makeQueryInfo(0x0E);
+        while (!stop)
+            sent += l.link.sendSysEx(message.data(), 8) ? 1 : 0;
+    });
+    // The message thread closes and reopens the port as fast as it can, as a reset on a port change would.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+    int reopened = 0;
+    while (std::chrono::steady_clock::now() < end)
+    {
+        l.link.resetConnection();
+        l.link.timerCallback();
+        reopened += l.link.bootDetected ? 1 : 0;
+    }
+    stop = true;
+    worker.join();
+
+    EXPECT_GT(reopened, 50);
+    EXPECT_GT(sent.load(), 50);
+    EXPECT_TRUE(l.midi.getHostViolations().isEmpty()) << l.midi.getHostViolations().joinIntoString("\n");
+}
+
+TEST(SystemMidiPorts, BringLinuxPortNamesToTheAmplifiersNames)
+{
+#if JUCE_LINUX
+    EXPECT_EQ(amplifierPortName("KW LX40 Boot MIDI 1"), "KW LX40 Boot");
+    EXPECT_EQ(amplifierPortName("USB Audio Device MIDI 2"), "USB Audio Device");
+    EXPECT_EQ(amplifierPortName("KW LC20-D MKII MIDI 12"), "KW LC20-D MKII");
+#endif
+    EXPECT_EQ(amplifierPortName("KW LX40 Boot"), "KW LX40 Boot");
+    EXPECT_EQ(amplifierPortName("KW LX40 Boot MIDI"), "KW LX40 Boot MIDI");
+    EXPECT_EQ(amplifierPortName("KW LX40 Boot MIDI 1a"), "KW LX40 Boot MIDI 1a");
+    EXPECT_EQ(amplifierPortName("KW LX40 Boot Extra MIDI 1"), "KW LX40 Boot Extra");
+    EXPECT_EQ(amplifierPortName(" MIDI 1"), " MIDI 1");
+}
+
+TEST(SystemMidiPorts, WithoutAMidiSystemThereAreNoPortsAndNoNoise)
+{
+    if (juce::File("/dev/snd/seq").exists())
+        GTEST_SKIP() << "this machine has a MIDI system";
+
+    testing::internal::CaptureStderr();
+    auto& ports = getSystemMidiPorts();
+    for (int i = 0; i < 5; ++i)
+    {
+        EXPECT_TRUE(ports.getInputNames().isEmpty());
+        EXPECT_TRUE(ports.getOutputNames().isEmpty());
+        EXPECT_EQ(ports.openOutput(0), nullptr);
+    }
+    MidiInterfaceClass link;
+    appendKnownDevices(link.knownDevices);
+    link.timerCallback();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}

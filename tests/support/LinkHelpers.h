@@ -1,0 +1,39 @@
+#pragma once
+
+#include "VirtualAmplifier.h"
+#include "device/MidiInterfaceClass.h"
+#include "device/SysEx.h"
+
+#include <gtest/gtest.h>
+
+/** Runs discovery ticks, letting replies arrive after each, until `done` holds; false if it never does. */
+template <typename Predicate>
+bool tickUntil(MidiInterfaceClass& link, VirtualMidiSystem& midi, Predicate done, int maxTicks = 20)
+{
+    for (int i = 0; i < maxTicks; ++i)
+    {
+        if (done())
+            return true;
+        link.timerCallback();
+        midi.waitForDeliveries();
+    }
+    return done();
+}
+
+/** A message as the amplifier would send it, for feeding the link directly. */
+inline juce::MidiMessage replyMessage(std::uint8_t code, std::uint8_t command, std::array<std::uint8_t, 5> group)
+{
+    std::vector<std::uint8_t> payload(group.begin(), group.end());
+    const auto bytes = makeSysExMessage(code, command, payload);
+    return juce::MidiMessage(bytes.data(), static_cast<int>(bytes.size()), 0.0);
+}
+
+/** The names of the output ports the host opened, in order. */
+inline juce::StringArray openedOutputs(VirtualMidiSystem& midi, const juce::StringArray& outputNames)
+{
+    juce::StringArray names;
+    for (const auto& line : midi.getPortLog())
+        if (line.startsWith("open out "))
+            names.add(outputNames[line.fromLastOccurrenceOf(" ", false, false).getIntValue()]);
+    return names;
+}

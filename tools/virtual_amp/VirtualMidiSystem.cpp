@@ -1,0 +1,265 @@
+#include "VirtualMidiSystem.h"
+
+#include <algorithm>
+
+class VirtualMidiSystem::InputPort final : public MidiInputPort
+{
+public:
+    InputPort(VirtualMidiSystem& s, const Port& p, int i, juce::MidiInputCallback& c)
+        : system(s), portId(p.id), name(p.name), index(i), callback(c)
+    {
+    }
+
+    ~InputPort() override
+    {
+        const std::lock_guard guard(system.lock);
+        std::erase(system.openInputs, this);
+        system.portLog.add("close in " + juce::String(index));
+    }
+
+    void start() override
+    {
+        const std::lock_guard guard(system.lock);
+        started = true;
+    }
+
+    void stop() override
+    {
+        const std::lock_guard guard(system.lock);
+        started = false;
+    }
+
+    juce::String getName() const override { return name; }
+
+    VirtualMidiSystem& system;
+    const int portId;
+    const juce::String name;
+    const int index;
+    juce::MidiInputCallback& callback;
+    bool started = false;
+};
+
+class VirtualMidiSystem::OutputPort final : public MidiOutputPort
+{
+public:
+    OutputPort(VirtualMidiSystem& s, int id, int i) : system(s), portId(id), index(i) {}
+
+    ~OutputPort() override
+    {
+        const std::lock_guard guard(system.lock);
+        if (sendsUnderWay.load() > 0)
+            system.hostViolations.add("output " + juce::String(index) + " closed while a send was under way");
+        std::erase(system.openOutputs, this);
+        system.portLog.add("close out " + juce::String(index));
+    }
+
+    void sendMessageNow(const juce::MidiMessage& message) override
+    {
+        ++sendsUnderWay;
+        const std::vector<std::uint8_t> bytes(message.getRawData(),
+                                              message.getRawData() + message.getRawDataSize());
+        if (system.sendDuration.count() > 0)
+            std::this_thread::sleep_for(system.sendDuration);
+        {
+            const std::lock_guard guard(system.lock);
+            // A port whose device has gone swallows what is sent to it.
+            for (const auto& port : system.outputs)
+                if (port.id == portId && port.device != nullptr)
+                    port.device->receiveFromHost(bytes);
+        }
+        --sendsUnderWay;
+    }
+
+    VirtualMidiSystem& system;
+    const int portId;
+    const int index;
+    std::atomic<int> sendsUnderWay{0};
+};
+
+VirtualMidiSystem::VirtualMidiSystem() : deliveryThread([this] { deliveryLoop(); }) {}
+
+VirtualMidiSystem::~VirtualMidiSystem()
+{
+    {
+        const std::lock_guard guard(lock);
+        stopping = true;
+    }
+    toHostChanged.notify_all();
+    deliveryThread.join();
+}
+
+void VirtualMidiSystem::attach(Device& device, const juce::String& portName, UsbIds usb)
+{
+    const std::lock_guard guard(lock);
+    inputs.push_back({nextPortId++, portName, &device});
+    outputs.push_back({nextPortId++, portName, &device});
+    usbEntries.push_back({&device, usb});
+}
+
+void VirtualMidiSystem::detach(Device& device)
+{
+    const std::lock_guard guard(lock);
+    auto ofDevice = [&device](const auto& item) { return item.device == &device; };
+    std::erase_if(inputs, ofDevice);
+    std::erase_if(outputs, ofDevice);
+    std::erase_if(usbEntries, ofDevice);
+    std::erase_if(pending, ofDevice);
+}
+
+void VirtualMidiSystem::attachAfterListings(Device& device, const juce::String& portName, UsbIds usb,
+                                            int absentListings)
+{
+    const std::lock_guard guard(lock);
+    pending.push_back({&device, portName, usb, absentListings});
+}
+
+void VirtualMidiSystem::noteListing()
+{
+    for (auto it = pending.begin(); it != pending.end();)
+    {
+        if (it->listingsLeft <= 0)
+        {
+            const auto entry = *it;
+            it = pending.erase(it);
+            attach(*entry.device, entry.portName, entry.usb);
+        }
+        else
+        {
+            --it->listingsLeft;
+            ++it;
+        }
+    }
+}
+
+void VirtualMidiSystem::sendToHost(Device& device, const std::vector<std::uint8_t>& bytes)
+{
+    const std::lock_guard guard(lock);
+    for (const auto& port : inputs)
+        if (port.device == &device)
+            toHost.emplace_back(port.id, bytes);
+    toHostChanged.notify_all();
+}
+
+void VirtualMidiSystem::waitForDeliveries()
+{
+    std::unique_lock guard(lock);
+    toHostChanged.wait(guard, [this] { return toHost.empty() && !delivering; });
+}
+
+void VirtualMidiSystem::deliveryLoop()
+{
+    std::unique_lock guard(lock);
+    for (;;)
+    {
+        toHostChanged.wait(guard, [this] { return stopping || !toHost.empty(); });
+        if (stopping)
+            return;
+        delivering = true;
+        const auto [portId, bytes] = toHost.front();
+        toHost.pop_front();
+        // Delivered under the lock, so that once an input is stopped or closed no callback is under way.
+        const juce::MidiMessage message(bytes.data(), static_cast<int>(bytes.size()), 0.0);
+        for (auto* input : openInputs)
+            if (input->portId == portId && input->started)
+                input->callback.handleIncomingMidiMessage(nullptr, message);
+        delivering = false;
+        toHostChanged.notify_all();
+    }
+}
+
+void VirtualMidiSystem::addOtherPorts(const juce::StringArray& inputNames, const juce::StringArray& outputNames)
+{
+    const std::lock_guard guard(lock);
+    for (const auto& name : inputNames)
+        inputs.push_back({nextPortId++, name, nullptr});
+    for (const auto& name : outputNames)
+        outputs.push_back({nextPortId++, name, nullptr});
+}
+
+void VirtualMidiSystem::addUsbEntry(UsbIds usb)
+{
+    const std::lock_guard guard(lock);
+    usbEntries.push_back({nullptr, usb});
+}
+
+void VirtualMidiSystem::clearUsbEntries()
+{
+    const std::lock_guard guard(lock);
+    std::erase_if(usbEntries, [](const UsbEntry& entry) { return entry.device == nullptr; });
+}
+
+std::vector<UsbIds> VirtualMidiSystem::enumerateUsb()
+{
+    const std::lock_guard guard(lock);
+    noteListing();
+    std::vector<UsbIds> result;
+    for (const auto& entry : usbEntries)
+        result.push_back(entry.ids);
+    return result;
+}
+
+juce::StringArray VirtualMidiSystem::getPortLog()
+{
+    const std::lock_guard guard(lock);
+    return portLog;
+}
+
+void VirtualMidiSystem::clearPortLog()
+{
+    const std::lock_guard guard(lock);
+    portLog.clear();
+}
+
+juce::StringArray VirtualMidiSystem::getHostViolations()
+{
+    const std::lock_guard guard(lock);
+    return hostViolations;
+}
+
+int VirtualMidiSystem::getOpenOutputCount()
+{
+    const std::lock_guard guard(lock);
+    return static_cast<int>(openOutputs.size());
+}
+
+juce::StringArray VirtualMidiSystem::getInputNames()
+{
+    const std::lock_guard guard(lock);
+    noteListing();
+    juce::StringArray names;
+    for (const auto& port : inputs)
+        names.add(port.name);
+    return names;
+}
+
+juce::StringArray VirtualMidiSystem::getOutputNames()
+{
+    const std::lock_guard guard(lock);
+    noteListing();
+    juce::StringArray names;
+    for (const auto& port : outputs)
+        names.add(port.name);
+    return names;
+}
+
+std::unique_ptr<MidiOutputPort> VirtualMidiSystem::openOutput(int index)
+{
+    const std::lock_guard guard(lock);
+    if (index < 0 || index >= static_cast<int>(outputs.size()))
+        return {};
+    auto port = std::make_unique<OutputPort>(*this, outputs[static_cast<std::size_t>(index)].id, index);
+    openOutputs.push_back(port.get());
+    portLog.add("open out " + juce::String(index));
+    return port;
+}
+
+std::unique_ptr<MidiInputPort> VirtualMidiSystem::openInput(int index, juce::MidiInputCallback& callback)
+{
+    const std::lock_guard guard(lock);
+    if (index < 0 || index >= static_cast<int>(inputs.size()))
+        return {};
+    auto port = std::make_unique<InputPort>(*this, inputs[static_cast<std::size_t>(index)], index, callback);
+    openInputs.push_back(port.get());
+    portLog.add("open in " + juce::String(index));
+    return port;
+}

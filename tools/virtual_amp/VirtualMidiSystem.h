@@ -1,0 +1,109 @@
+#pragma once
+
+#include "device/MidiPorts.h"
+#include "device/UsbProbe.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+/** In-memory MIDI ports and USB device list for tests: virtual devices attach here, and the updater sees
+    their ports and USB entries through the same seams as the real system's. Everything in it, and in the
+    devices attached to it, is guarded by one recursive lock, `worldLock()`. */
+class VirtualMidiSystem : public MidiPorts
+{
+public:
+    /** The device side of a pair of ports. */
+    class Device
+    {
+    public:
+        virtual ~Device() = default;
+        /** A message the host sent to the device; called on the sending thread, under the world lock. */
+        virtual void receiveFromHost(const std::vector<std::uint8_t>& bytes) = 0;
+    };
+
+    VirtualMidiSystem();
+    ~VirtualMidiSystem() override;
+
+    std::recursive_mutex& worldLock() { return lock; }
+
+    /** Adds a device's two ports (an input and an output, both named `portName`) and its USB entry. */
+    void attach(Device& device, const juce::String& portName, UsbIds usb);
+    /** Removes a device's ports and USB entry at once. */
+    void detach(Device& device);
+    /** Attaches a device once the host has listed ports or USB devices `absentListings` times without it. */
+    void attachAfterListings(Device& device, const juce::String& portName, UsbIds usb, int absentListings);
+    /** Queues a message from a device to the host; it arrives on the delivery thread, like a MIDI input's. */
+    void sendToHost(Device& device, const std::vector<std::uint8_t>& bytes);
+    /** Waits until every queued message to the host has been delivered or dropped. */
+    void waitForDeliveries();
+
+    /** Ports of devices that are not amplifiers; what is sent to them is dropped. */
+    void addOtherPorts(const juce::StringArray& inputNames, const juce::StringArray& outputNames);
+    /** A USB entry without ports, as of a device whose MIDI ports have not appeared. */
+    void addUsbEntry(UsbIds usb);
+    void clearUsbEntries();
+
+    std::vector<UsbIds> enumerateUsb();
+    UsbEnumerator usbEnumerator()
+    {
+        return [this] { return enumerateUsb(); };
+    }
+
+    /** Every port the host opened and closed, in order: "open in 0", "close out 2" and so on. */
+    juce::StringArray getPortLog();
+    void clearPortLog();
+    /** Problems seen on the host side, such as a port closed while a send on it was under way. */
+    juce::StringArray getHostViolations();
+    /** How long a send holds a port outside the world lock, to make a race with a close likely. */
+    void setSendDuration(std::chrono::microseconds duration) { sendDuration = duration; }
+    int getOpenOutputCount();
+
+    juce::StringArray getInputNames() override;
+    juce::StringArray getOutputNames() override;
+    std::unique_ptr<MidiOutputPort> openOutput(int index) override;
+    std::unique_ptr<MidiInputPort> openInput(int index, juce::MidiInputCallback& callback) override;
+
+private:
+    struct Port
+    {
+        int id;
+        juce::String name;
+        Device* device;
+    };
+    struct UsbEntry
+    {
+        Device* device;
+        UsbIds ids;
+    };
+    struct Pending
+    {
+        Device* device;
+        juce::String portName;
+        UsbIds usb;
+        int listingsLeft;
+    };
+    class InputPort;
+    class OutputPort;
+
+    void noteListing();
+    void deliveryLoop();
+
+    std::recursive_mutex lock;
+    int nextPortId = 1;
+    std::vector<Port> inputs;  // ports the host reads: device to host
+    std::vector<Port> outputs; // ports the host writes: host to device
+    std::vector<UsbEntry> usbEntries;
+    std::vector<Pending> pending;
+    std::vector<InputPort*> openInputs;
+    std::vector<OutputPort*> openOutputs;
+    juce::StringArray portLog, hostViolations;
+    std::chrono::microseconds sendDuration{0};
+
+    std::deque<std::pair<int, std::vector<std::uint8_t>>> toHost;
+    std::condition_variable_any toHostChanged;
+    bool delivering = false;
+    bool stopping = false;
+    std::thread deliveryThread;
+};
