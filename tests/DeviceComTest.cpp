@@ -1,0 +1,303 @@
+#include "engine/DeviceCom.h"
+#include "support/LinkHelpers.h"
+#include "support/SmallImages.h"
+
+#include <thread>
+
+namespace
+{
+using Mode = VirtualAmplifier::Mode;
+constexpr int smallBlocks = 3;
+
+struct Rig
+{
+    explicit Rig(std::function<void(FirmwareCatalogue&)> catalogue = smallImageCatalogue(smallBlocks))
+        : deviceCom({.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = std::move(catalogue)})
+    {
+    }
+
+    MidiInterfaceClass& link() { return deviceCom.midiInterface; }
+
+    /** Ticks until the link is in boot mode with an output open, past the first watch tick's recount. */
+    bool findBootDevice()
+    {
+        for (int i = 0; i < 4; ++i)
+            link().timerCallback();
+        return link().bootDetected.load();
+    }
+
+    /** Waits for the worker to end, collecting every distinct progress value seen on the way. */
+    std::vector<float> followRun()
+    {
+        std::vector<float> seen;
+        while (deviceCom.isThreadRunning())
+        {
+            const auto p = deviceCom.getProgress();
+            if (seen.empty() || seen.back() != p)
+                seen.push_back(p);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        seen.push_back(deviceCom.getProgress());
+        return seen;
+    }
+
+    VirtualMidiSystem midi;
+    DeviceCom deviceCom;
+};
+
+/** The messages of an image, as byte vectors, in order. */
+std::vector<std::vector<std::uint8_t>> messagesOf(const std::vector<std::uint8_t>& image)
+{
+    std::vector<std::vector<std::uint8_t>> messages;
+    for (std::size_t start = 0; start < image.size();)
+    {
+        const auto end = static_cast<std::size_t>(std::find(image.begin() + static_cast<long>(start), image.end(), 0xF7) - image.begin());
+        messages.emplace_back(image.begin() + static_cast<long>(start), image.begin() + static_cast<long>(end) + 1);
+        start = end + 1;
+    }
+    return messages;
+}
+
+std::vector<std::vector<std::uint8_t>> bytesReceived(const VirtualAmplifier& amp, Mode mode)
+{
+    std::vector<std::vector<std::uint8_t>> messages;
+    for (const auto& r : amp.getReceived())
+        if (r.mode == mode)
+            messages.push_back(r.bytes);
+    return messages;
+}
+} // namespace
+
+TEST(FirmwareStream, SendsEveryMessageInOrderWithItsPauseAndTheAmplifierTakesTheNewFirmware)
+{
+    Rig rig;
+    VirtualAmplifier amp(rig.midi, "LX40", Mode::boot, 0);
+    EXPECT_EQ(rig.deviceCom.getProgress(), 0.0f) << "before any run";
+    ASSERT_TRUE(rig.findBootDevice());
+
+    ASSERT_TRUE(rig.deviceCom.startUpdate("LC20"));
+    const auto seen = rig.followRun();
+
+    const auto& image = smallImage("LX40", smallBlocks);
+    const auto expected = messagesOf(image);
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(smallBlocks + 2));
+    EXPECT_EQ(bytesReceived(amp, Mode::boot), expected) << "exactly N + 2 messages, byte-identical, in order";
+    EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
+    auto firmware = smallImageFirmware("LX40", smallBlocks);
+    firmware.resize(smallBlocks * 512, 0xFF);
+    EXPECT_EQ(amp.getFirmware(), firmware);
+    EXPECT_EQ(amp.getMode(), Mode::application);
+    EXPECT_EQ(amp.getFirmwareVersion(), 131);
+
+    // Every value seen is one the worker publishes, in rising order, ending with the run's end mark.
+    std::vector<float> allowed{0.0f};
+    std::size_t sent = 0;
+    for (const auto& m : expected)
+        allowed.push_back(static_cast<float>(sent += m.size()) / static_cast<float>(image.size()));
+    EXPECT_EQ(allowed.back(), 1.0f);
+    allowed.push_back(1.12f);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    for (const auto p : seen)
+        EXPECT_NE(std::find(allowed.begin(), allowed.end(), p), allowed.end()) << p;
+    EXPECT_EQ(seen.back(), 1.12f);
+
+    // The amplifier comes back in application mode with the new version.
+    ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().isDeviceIdentified(); }));
+    EXPECT_EQ(rig.link().firmwareVersion.load(), 131);
+}
+
+TEST(FirmwareStream, AGenericBootTakesTheGivenKeyAndAModelBootItsOwn)
+{
+    {
+        Rig rig;
+        VirtualAmplifier amp(rig.midi, "LC20-D_MKII", Mode::genericBoot, 0);
+        ASSERT_TRUE(rig.findBootDevice());
+        EXPECT_FALSE(rig.deviceCom.startUpdate(""));
+        EXPECT_FALSE(rig.deviceCom.startUpdate("LC20-D MKII")) << "the display form is no key";
+        EXPECT_FALSE(rig.deviceCom.isThreadRunning());
+        ASSERT_TRUE(rig.deviceCom.startUpdate("LC20-D_MKII"));
+        rig.followRun();
+        EXPECT_EQ(bytesReceived(amp, Mode::genericBoot), messagesOf(smallImage("LC20-D_MKII", smallBlocks)));
+        EXPECT_EQ(amp.getCompletedImages(), 1);
+    }
+    {
+        Rig rig;
+        EXPECT_FALSE(rig.deviceCom.startUpdate("LX40")) << "no boot device";
+        VirtualAmplifier amp(rig.midi, "LX60", Mode::boot, 0);
+        ASSERT_TRUE(rig.findBootDevice());
+        ASSERT_TRUE(rig.deviceCom.startUpdate(""));
+        rig.followRun();
+        EXPECT_EQ(bytesReceived(amp, Mode::boot), messagesOf(smallImage("LX60", smallBlocks)));
+    }
+}
+
+TEST(FirmwareStream, ARepairNeedsAGenericBootAndAnImageAndPausesLongerFirst)
+{
+    // LC20-A carries a 9-byte image here, which no repair may send.
+    Rig rig([](FirmwareCatalogue& catalogue) {
+        smallImageCatalogue(smallBlocks)(catalogue);
+        static const std::uint8_t tiny[] = {0xF0, 0x00, 0x21, 0x5A, 0x00, 0x01, 0x51, 0x01, 0xF7};
+        catalogue[6]->imageData = tiny;
+        catalogue[6]->imageSize = sizeof(tiny);
+    });
+    {
+        VirtualAmplifier modelBoot(rig.midi, "LX20", Mode::boot, 0);
+        ASSERT_TRUE(rig.findBootDevice());
+        EXPECT_FALSE(rig.deviceCom.startRepair("LX20")) << "a model-specific boot is no repair";
+        EXPECT_FALSE(rig.deviceCom.isThreadRunning());
+    }
+    rig.link().resetConnection();
+    VirtualAmplifier amp(rig.midi, "LX20", Mode::genericBoot, 0);
+    ASSERT_TRUE(rig.findBootDevice());
+    EXPECT_FALSE(rig.deviceCom.startRepair("LC20-A")) << "an image of 100 bytes or less";
+    EXPECT_FALSE(rig.deviceCom.startRepair("LX 20"));
+    EXPECT_FALSE(rig.deviceCom.isThreadRunning());
+
+    auto firstMessageDelay = [&](auto start) {
+        const auto before = amp.getReceived().size();
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_TRUE(start());
+        while (amp.getReceived().size() == before)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto delay = amp.getReceived()[before].time - t0;
+        rig.followRun();
+        return delay;
+    };
+    EXPECT_GE(firstMessageDelay([&] { return rig.deviceCom.startRepair("LX20"); }), std::chrono::milliseconds(500));
+    EXPECT_EQ(amp.getMode(), Mode::application);
+
+    // Once the amplifier is back in generic boot, an ordinary update pauses only 50 ms.
+    amp.restartIn(Mode::genericBoot);
+    rig.link().resetConnection();
+    ASSERT_TRUE(rig.findBootDevice());
+    const auto delay = firstMessageDelay([&] { return rig.deviceCom.startUpdate("LX20"); });
+    EXPECT_GE(delay, std::chrono::milliseconds(50));
+    EXPECT_LT(delay, std::chrono::milliseconds(450));
+}
+
+TEST(FirmwareStream, AnUnpluggedAmplifierLetsTheRunGoOnToTheEndWithoutTouchingAClosedPort)
+{
+    Rig rig(smallImageCatalogue(8));
+    VirtualAmplifier amp(rig.midi, "LC20-B", Mode::boot, 0);
+    rig.midi.setSendDuration(std::chrono::microseconds(200));
+    ASSERT_TRUE(rig.findBootDevice());
+    ASSERT_TRUE(rig.deviceCom.startUpdate(""));
+
+    while (rig.deviceCom.getProgress() < 0.3f)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    amp.unplug();
+    // The message thread sees the ports go and closes the output while the worker keeps sending.
+    for (int i = 0; i < 5 && rig.deviceCom.isThreadRunning(); ++i)
+        rig.link().timerCallback();
+    EXPECT_FALSE(rig.link().bootDetected.load());
+
+    const auto seen = rig.followRun();
+    EXPECT_EQ(seen.back(), 1.12f);
+    EXPECT_LT(amp.getReceived().size(), 10u);
+    EXPECT_EQ(amp.getCompletedImages(), 0);
+    EXPECT_TRUE(rig.midi.getHostViolations().isEmpty()) << rig.midi.getHostViolations().joinIntoString("\n");
+}
+
+TEST(FirmwareStream, ProgressKeepsTheLastRunsEndUntilTheNextRunHasPaused)
+{
+    Rig rig;
+    VirtualAmplifier amp(rig.midi, "LX40", Mode::boot, 0);
+    ASSERT_TRUE(rig.findBootDevice());
+    ASSERT_TRUE(rig.deviceCom.startUpdate(""));
+    rig.followRun();
+    ASSERT_EQ(rig.deviceCom.getProgress(), 1.12f);
+
+    amp.restartIn(Mode::boot);
+    rig.link().resetConnection();
+    ASSERT_TRUE(rig.findBootDevice());
+    ASSERT_TRUE(rig.deviceCom.startUpdate(""));
+    EXPECT_EQ(rig.deviceCom.getProgress(), 1.12f) << "during the initial pause";
+    // A start while a run is going on changes nothing and still answers true.
+    EXPECT_TRUE(rig.deviceCom.startUpdate(""));
+    rig.followRun();
+    EXPECT_EQ(amp.getCompletedImages(), 2);
+}
+
+TEST(Erase, SendsBothCommandsWithTheDeviceCodeAndResetsTheLink)
+{
+    Rig rig;
+    VirtualAmplifier amp(rig.midi, "LC20", Mode::application, 1000);
+    ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().isDeviceIdentified(); }));
+    const auto code = rig.deviceCom.getConnectedDeviceCode();
+    EXPECT_EQ(code, 0x6C);
+    EXPECT_EQ(rig.deviceCom.getConnectedAppPortName(), "KW LC20");
+    EXPECT_EQ(rig.deviceCom.getConnectedDisplayName(), "LC20 MKI");
+
+    const auto heard = amp.getReceived().size();
+    EXPECT_TRUE(rig.deviceCom.eraseDevice(code));
+    const auto received = amp.getReceived();
+    ASSERT_EQ(received.size(), heard + 2);
+    EXPECT_EQ(received[heard].bytes, *makeTextCommand("erasevs", 0x6C));
+    EXPECT_EQ(received[heard + 1].bytes, *makeTextCommand("eraseapp", 0x6C));
+    EXPECT_GE(received[heard + 1].time - received[heard].time, std::chrono::milliseconds(50));
+    EXPECT_TRUE(amp.werePresetsErased());
+    EXPECT_TRUE(amp.wasFirmwareErased());
+    EXPECT_FALSE(rig.link().isDeviceIdentified());
+    EXPECT_EQ(rig.deviceCom.getConnectedDeviceCode(), 0);
+
+    // It comes back as a generic boot loader.
+    ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().genericBoot.load(); }));
+    EXPECT_EQ(rig.link().bootProductId.load(), 0x0022);
+}
+
+TEST(Erase, WithNoOutputOpenFailsAfterItsPausesAndStillResetsTheLink)
+{
+    Rig rig;
+    rig.midi.addOtherPorts({"in"}, {});
+    rig.midi.addUsbEntry({0x2A5A, 0x0031});
+    rig.link().timerCallback();
+    ASSERT_TRUE(rig.link().bootDetected.load());
+
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(rig.deviceCom.eraseDevice(0x7C));
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(150));
+    EXPECT_LT(took, std::chrono::milliseconds(400));
+    EXPECT_FALSE(rig.link().bootDetected.load());
+}
+
+TEST(FirmwareStream, ImagesThatBreakTheLayoutEndTheRunWithoutReadingOutsideThem)
+{
+    const auto& good = smallImage("LX40", 2);
+    struct Case
+    {
+        const char* what;
+        std::vector<std::uint8_t> image;
+        std::size_t messagesSent;
+    };
+    auto withoutFirstEnd = good;
+    withoutFirstEnd[8] = 0x00; // the opening message loses its F7; the next F0 comes before any F7
+    auto truncated = std::vector<std::uint8_t>(good.begin(), good.end() - 1); // the last F7 is missing
+    auto trailing = good;
+    trailing.insert(trailing.end(), {0x00, 0x01, 0x02});
+    auto noStart = good;
+    noStart[0] = 0x00;
+    const std::vector<Case> cases{{"missing end byte", withoutFirstEnd, 0},
+                                  {"truncated", truncated, 3},
+                                  {"trailing bytes", trailing, 4},
+                                  {"no F0 at the start", noStart, 0},
+                                  {"empty", {}, 0}};
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        // The image lives in a buffer of exactly its size, so a read past it is caught by the sanitizers.
+        const auto buffer = std::make_unique<std::uint8_t[]>(std::max<std::size_t>(c.image.size(), 1));
+        std::copy(c.image.begin(), c.image.end(), buffer.get());
+        Rig rig([&](FirmwareCatalogue& catalogue) {
+            fillFirmwareCatalogue(catalogue);
+            catalogue[0]->imageData = c.image.empty() ? nullptr : buffer.get();
+            catalogue[0]->imageSize = static_cast<juce::uint32>(c.image.size());
+        });
+        VirtualAmplifier amp(rig.midi, "LX40", Mode::boot, 0);
+        ASSERT_TRUE(rig.findBootDevice());
+        ASSERT_EQ(rig.deviceCom.startUpdate(""), true);
+        EXPECT_EQ(rig.followRun().back(), 1.12f);
+        EXPECT_EQ(bytesReceived(amp, Mode::boot).size(), c.messagesSent);
+    }
+}
