@@ -1,0 +1,395 @@
+#include "support/LinkHelpers.h"
+#include "support/SmallImages.h"
+#include "ui/HelpTexts.h"
+#include "ui/MainContentComponent.h"
+
+#include <regex>
+#include <thread>
+
+namespace
+{
+using Mode = VirtualAmplifier::Mode;
+
+class CapturingLogger : public juce::Logger
+{
+public:
+    void logMessage(const juce::String& message) override { lines.add(message); }
+    juce::StringArray lines;
+};
+
+/** The real component on in-memory ports, driven by its timer callbacks in the order that real time would call
+    them: the 100 ms tick, the 300 ms discovery tick, and the 2000 ms steadiness timer restarted by the tick. */
+struct Window
+{
+    explicit Window(int blocks = 3)
+    {
+        juce::Logger::setCurrentLogger(&log);
+        c = std::make_unique<MainContentComponent>(
+            DeviceComSeams{.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = smallImageCatalogue(blocks)});
+    }
+
+    ~Window()
+    {
+        c.reset();
+        juce::Logger::setCurrentLogger(nullptr);
+    }
+
+    MidiInterfaceClass& link() { return c->deviceCom.midiInterface; }
+
+    /** 100 ms of the program's time; the worker and the amplifier run in real time beside it. */
+    void step()
+    {
+        now += 100;
+        if (now % 300 == 0)
+        {
+            link().timerCallback();
+            midi.waitForDeliveries();
+        }
+        const auto before = facts();
+        c->timerCallback(MainContentComponent::tickTimerId);
+        ++ticks;
+        if (facts() != before)
+            steadyDue = now + 2000;
+        if (steadyDue && now >= *steadyDue)
+        {
+            c->timerCallback(MainContentComponent::steadinessTimerId);
+            steadyDue = *steadyDue + 2000;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    template <typename Predicate>
+    bool runUntil(Predicate done, int maxMs = 300000)
+    {
+        for (int t = 0; t < maxMs && !done(); t += 100)
+            step();
+        return done();
+    }
+
+    void run(int ms)
+    {
+        for (int t = 0; t < ms; t += 100)
+            step();
+    }
+
+    std::tuple<bool, bool, bool> facts() const
+    {
+        return {c->lastDeviceConnected, c->lastBootValid, c->lastBootGeneric};
+    }
+
+    juce::String barText() const { return c->progressBar.getTextToDisplay(); }
+
+    VirtualMidiSystem midi;
+    CapturingLogger log;
+    std::unique_ptr<MainContentComponent> c;
+    juce::int64 now = 0;
+    std::optional<juce::int64> steadyDue;
+    int ticks = 0;
+};
+
+bool isLogLine(const juce::String& line, const std::string& start)
+{
+    static const std::regex stamp("\t\t [0-9]{1,2}:[0-5][0-9]:[0-5][0-9]$");
+    const auto text = line.toStdString();
+    if (text.rfind(start, 0) != 0 || !std::regex_search(text, stamp))
+        return false;
+    const auto hours = std::stoi(text.substr(text.rfind(' ') + 1));
+    return hours < 24;
+}
+} // namespace
+
+TEST(UpdaterRoads, AModelBootIsOfferedUpdatedAndConfirmed)
+{
+    Window w;
+    VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
+    auto& c = *w.c;
+    EXPECT_EQ(c.statusLabel.getText(), helpTexts::instructionsText);
+    EXPECT_EQ(w.barText(), "Searching for amplifier...");
+    EXPECT_FALSE(c.updateButton.isVisible());
+    EXPECT_FALSE(c.modelSelector.isVisible());
+
+    w.step();
+    ASSERT_EQ(w.log.lines.size(), 1);
+    EXPECT_TRUE(isLogLine(w.log.lines[0], "State: Unknown State")) << w.log.lines[0];
+
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::BootValid; }));
+    w.step();
+    EXPECT_EQ(c.state, UpdaterState::Idle);
+    ASSERT_EQ(w.log.lines.size(), 3);
+    EXPECT_TRUE(isLogLine(w.log.lines[1], "State: Boot Valid   ")) << w.log.lines[1];
+    EXPECT_TRUE(isLogLine(w.log.lines[2], "State: Idle State   ")) << w.log.lines[2];
+    EXPECT_GE(w.now, 2000) << "offered only once the facts held for 2000 ms";
+    EXPECT_EQ(w.barText(), "KW LX40 found and ready for update");
+    EXPECT_EQ(c.updateButton.getButtonText(), "Update");
+    EXPECT_TRUE(c.updateButton.isVisible());
+    EXPECT_TRUE(c.updateButton.isEnabled());
+
+    // A model chosen earlier for a generic boot plays no part for a model-specific one.
+    c.modelSelector.setSelectedId(2, juce::dontSendNotification);
+    c.buttonClicked(&c.updateButton);
+    EXPECT_EQ(c.state, UpdaterState::Updating);
+    EXPECT_FALSE(c.updateButton.isEnabled());
+    EXPECT_TRUE(c.progressBar.isShowingPercentage());
+    ASSERT_EQ(w.log.lines.size(), 4);
+    EXPECT_TRUE(isLogLine(w.log.lines[3], "Upd. btn prsd @: 0.00")) << w.log.lines[3];
+
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Updated; }));
+    EXPECT_EQ(c.updateButton.getButtonText(), "Done");
+    EXPECT_FALSE(c.updateButton.isEnabled());
+    w.step();
+    EXPECT_EQ(c.state, UpdaterState::AppMode);
+    EXPECT_EQ(c.statusLabel.getText(), "Update finished!");
+    EXPECT_EQ(w.barText(), "Update finished");
+    EXPECT_TRUE(w.log.lines[4].startsWith("State: Updating...  "));
+    EXPECT_TRUE(w.log.lines[5].startsWith("State: Updated!     "));
+    EXPECT_TRUE(w.log.lines[6].startsWith("State: App / Amp    "));
+
+    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+    EXPECT_EQ(w.barText(), "KW LX40 found (in app mode). Firmware version: 131");
+    EXPECT_EQ(amp.getReceived()[1].bytes, std::vector<std::uint8_t>(smallImage("LX40", 3).begin() + 9,
+                                                                      smallImage("LX40", 3).begin() + 9 + 599))
+        << "the LX40 image, not the LX60 one chosen in the selector";
+    EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
+}
+
+TEST(UpdaterRoads, AGenericBootWaitsForTheUsersModelAndStreamsItsImage)
+{
+    Window w;
+    VirtualAmplifier amp(w.midi, "LC20-D_MKII", Mode::genericBoot, 0);
+    auto& c = *w.c;
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::BootGeneric; }));
+    w.run(1000);
+    EXPECT_EQ(c.state, UpdaterState::BootGeneric);
+    EXPECT_EQ(c.statusLabel.getText(), helpTexts::brokenBootText);
+    EXPECT_TRUE(c.modelSelector.isVisible());
+    EXPECT_FALSE(c.updateButton.isVisible()) << "hidden while no model is chosen";
+    EXPECT_EQ(c.modelSelector.getText(), "");
+
+    const juce::StringArray items{"LX40", "LX60", "LX20", "LC20-B", "LC20-D MKII", "LC20-C", "LC20-A", "LC20 MKI"};
+    ASSERT_EQ(c.modelSelector.getNumItems(), 8);
+    for (int i = 0; i < 8; ++i)
+    {
+        EXPECT_EQ(c.modelSelector.getItemText(i), items[i]);
+        EXPECT_EQ(c.modelSelector.getItemId(i), i + 1);
+    }
+
+    c.modelSelector.setSelectedId(5, juce::dontSendNotification);
+    w.step();
+    EXPECT_EQ(c.state, UpdaterState::Idle);
+    EXPECT_TRUE(c.updateButton.isVisible());
+    EXPECT_TRUE(c.updateButton.isEnabled());
+
+    c.buttonClicked(&c.updateButton);
+    ASSERT_EQ(c.state, UpdaterState::Updating);
+    EXPECT_FALSE(c.modelSelector.isVisible());
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::AppMode; }));
+    EXPECT_EQ(amp.getCompletedImages(), 1);
+    auto firmware = smallImageFirmware("LC20-D_MKII", 3);
+    firmware.resize(3 * 512, 0xFF);
+    EXPECT_EQ(amp.getFirmware(), firmware);
+    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+    EXPECT_EQ(w.barText(), "KW LC20-D MKII found (in app mode). Firmware version: 2282");
+}
+
+TEST(UpdaterRoads, BadFirmwareIsErasedAndReprogrammedWithoutAClick)
+{
+    for (const juce::String key : {"LX20", "LC20-D_MKII"})
+    {
+        SCOPED_TRACE(key.toStdString());
+        Window w;
+        VirtualAmplifier amp(w.midi, key, Mode::application, 1000);
+        auto& c = *w.c;
+        ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::BadBootDetected; }));
+        w.step();
+        EXPECT_EQ(c.state, UpdaterState::ErasedForRepair);
+        EXPECT_EQ(c.statusLabel.getText(), amp.getModel().appPortName + " found. Bad firmware version.");
+        EXPECT_EQ(w.barText(), "Erased VoiceSlot(s) and firmware");
+        EXPECT_EQ(c.autoUpdateName, key);
+        EXPECT_TRUE(amp.wasFirmwareErased());
+
+        ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Updating; }));
+        EXPECT_EQ(c.statusLabel.getText(), "Auto updating firmware...");
+        ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+        EXPECT_EQ(c.state, UpdaterState::AppMode);
+        EXPECT_EQ(amp.getMode(), Mode::application);
+        EXPECT_EQ(amp.getFirmwareVersion(), 2282);
+        EXPECT_EQ(amp.getCompletedImages(), 1);
+        EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
+        EXPECT_EQ(w.log.lines.size(), 7) << w.log.lines.joinIntoString("\n"); // Unknown, App, Bad, Erased, Updating, Updated, App
+    }
+}
+
+TEST(UpdaterRoads, AnUnplugHalfWayIsAnAbortButNotAtTheVeryStartOrEnd)
+{
+    {
+        Window w(10);
+        VirtualAmplifier amp(w.midi, "LC20-A", Mode::boot, 0);
+        auto& c = *w.c;
+        ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle; }));
+        c.buttonClicked(&c.updateButton);
+        ASSERT_TRUE(w.runUntil([&] { return c.progressValue >= 0.4; }));
+        amp.unplug();
+        ASSERT_TRUE(w.runUntil([&] { return c.state != UpdaterState::Updating; }, 1000));
+        EXPECT_EQ(c.state, UpdaterState::Aborted);
+        EXPECT_TRUE(isLogLine(w.log.lines[w.log.lines.size() - 2], "Upd. terminated @: 0."))
+            << w.log.lines.joinIntoString("\n");
+        EXPECT_TRUE(w.log.lines[w.log.lines.size() - 1].startsWith("State: ??????????   "));
+        w.step();
+        EXPECT_EQ(c.statusLabel.getText(), helpTexts::recoveryText);
+        EXPECT_EQ(w.barText(), "Update abnormally terminated !!!");
+        EXPECT_FALSE(c.progressBar.isShowingPercentage());
+
+        // A boot device coming back is not offered an update; an amplifier in application mode ends the abort.
+        amp.plugIn();
+        w.run(5000);
+        EXPECT_EQ(c.state, UpdaterState::Aborted);
+    }
+    for (const double stored : {0.01, 0.99, 0.5})
+    {
+        Window w;
+        auto& c = *w.c;
+        c.state = UpdaterState::Updating;
+        c.progressValue = stored;
+        VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0); // a change of the USB connection
+        w.run(300);
+        EXPECT_EQ(c.state, stored == 0.5 ? UpdaterState::Aborted : UpdaterState::Updating) << stored;
+    }
+}
+
+TEST(UpdaterRoads, FlickeringFactsNeverBecomeSteady)
+{
+    Window w;
+    auto& c = *w.c;
+    VirtualAmplifier amp(w.midi, "LX60", Mode::boot, 0);
+    for (int second = 0; second < 10; ++second)
+    {
+        w.run(1000);
+        if (amp.isPluggedIn())
+            amp.unplug();
+        else
+            amp.plugIn();
+    }
+    EXPECT_FALSE(c.usbSteady);
+    EXPECT_EQ(c.state, UpdaterState::Unknown);
+    EXPECT_EQ(w.barText(), "Searching for amplifier...") << "no steady-only handler acted";
+}
+
+TEST(UpdaterRoads, AFailedEraseIsTriedAgainUntilItSucceeds)
+{
+    Window w;
+    auto& c = *w.c;
+    // An amplifier that answered, with no output port open: every erase fails.
+    w.midi.addUsbEntry({0x2A5A, 0x0011});
+    auto identify = [&] {
+        w.link().handleIncomingMidiMessage(nullptr, replyMessage(0x6C, 0x04, {0x00, 0x68, 0x07, 0, 0}));
+        w.link().handleIncomingMidiMessage(nullptr, replyMessage(0x6C, 0x06, {0, 0, 0, 0, 0}));
+    };
+    identify();
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::BadBootDetected; }));
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        identify(); // each failed erase resets the link; the amplifier answers again
+        w.step();
+        EXPECT_EQ(c.state, UpdaterState::BadBootDetected);
+        EXPECT_EQ(w.barText(), "Failed to erase VoiceSlot(s) and firmware");
+        EXPECT_EQ(c.statusLabel.getText(), "KW LC20 found. Bad firmware version.");
+    }
+
+    w.midi.clearUsbEntries();
+    VirtualAmplifier amp(w.midi, "LC20", Mode::application, 1000);
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::ErasedForRepair; }, 20000));
+    EXPECT_TRUE(amp.wasFirmwareErased());
+}
+
+TEST(UpdaterRoads, AppModeStaysWhenTheAmplifierIsReplaced)
+{
+    Window w;
+    auto& c = *w.c;
+    auto amp = std::make_unique<VirtualAmplifier>(w.midi, "LC20-B", Mode::application, 2282);
+    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+    amp.reset();
+    w.run(500);
+    EXPECT_EQ(w.barText(), "Please wait... Amp is OFF or USB is changing state.");
+    EXPECT_EQ(c.statusLabel.getText(), helpTexts::instructionsText);
+    VirtualAmplifier bootAmp(w.midi, "LX40", Mode::boot, 0);
+    w.run(6000);
+    EXPECT_EQ(c.state, UpdaterState::AppMode);
+    EXPECT_FALSE(c.updateButton.isVisible());
+}
+
+TEST(MainWindowContent, PageButtonsToggleTheirPagesAndCaptions)
+{
+    Window w;
+    auto& c = *w.c;
+    EXPECT_EQ(c.voiceSlotInfoButton.getButtonText(), "VS info >");
+    EXPECT_EQ(c.bootInfoButton.getButtonText(), "BOOT info >");
+    EXPECT_TRUE(helpTexts::instructionsText.contains("[VS info >]"));
+    EXPECT_TRUE(helpTexts::instructionsText.contains("[BOOT info >]"));
+
+    c.buttonClicked(&c.voiceSlotInfoButton);
+    EXPECT_TRUE(c.voiceSlotInfoView.isVisible());
+    EXPECT_EQ(c.voiceSlotInfoButton.getButtonText(), "< back");
+    c.buttonClicked(&c.voiceSlotInfoButton);
+    EXPECT_FALSE(c.voiceSlotInfoView.isVisible());
+    EXPECT_EQ(c.voiceSlotInfoButton.getButtonText(), "VS info >");
+
+    c.buttonClicked(&c.bootInfoButton);
+    EXPECT_TRUE(c.bootInfoView.isVisible());
+    EXPECT_EQ(c.bootInfoButton.getButtonText(), "< back");
+    c.buttonClicked(&c.voiceSlotInfoButton);
+    EXPECT_FALSE(c.bootInfoView.isVisible());
+    EXPECT_TRUE(c.voiceSlotInfoView.isVisible());
+    EXPECT_EQ(c.bootInfoButton.getButtonText(), "BOOT info >");
+
+    c.buttonClicked(&c.versionsButton);
+    EXPECT_TRUE(c.versionsView.isVisible());
+    EXPECT_FALSE(c.voiceSlotInfoView.isVisible());
+    EXPECT_EQ(c.versionsButton.getButtonText(), "h");
+    EXPECT_TRUE(c.versionsView.textLabel.getText().startsWith("Software versions:\nLX40: 1.1.00 (131)\n"));
+
+    // An Update click closes every page first; with no amplifier it only logs and disables the button.
+    c.buttonClicked(&c.updateButton);
+    EXPECT_FALSE(c.versionsView.isVisible());
+    EXPECT_EQ(c.versionsButton.getButtonText(), "i");
+    EXPECT_EQ(c.state, UpdaterState::Unknown);
+    EXPECT_FALSE(c.updateButton.isEnabled());
+    ASSERT_EQ(w.log.lines.size(), 1);
+    EXPECT_TRUE(isLogLine(w.log.lines[0], "Upd. btn prsd @: 0.00"));
+}
+
+TEST(MainWindowContent, LaysOutTheWidgetsAroundTheLogo)
+{
+    Window w;
+    auto& c = *w.c;
+    EXPECT_EQ(c.getBounds(), juce::Rectangle<int>(0, 0, 600, 400));
+    ASSERT_EQ(c.logoImage.getBounds(), juce::Rectangle<int>(0, 0, 148, 20));
+    EXPECT_EQ(c.updateButton.getBounds(), juce::Rectangle<int>(500, 316, 80, 24));
+    EXPECT_EQ(c.progressBar.getBounds(), juce::Rectangle<int>(20, 316, 480, 24));
+    EXPECT_EQ(c.modelSelector.getBounds(), juce::Rectangle<int>(20, 316, 480, 24));
+    EXPECT_EQ(c.statusLabel.getBounds(), juce::Rectangle<int>(20, 20, 560, 276));
+    EXPECT_EQ(c.voiceSlotInfoView.getBounds(), juce::Rectangle<int>(20, 20, 560, 320));
+    EXPECT_EQ(c.bootInfoView.getBounds(), juce::Rectangle<int>(20, 20, 560, 320));
+    EXPECT_EQ(c.bootInfoButton.getBounds(), juce::Rectangle<int>(440, 360, 60, 20));
+    EXPECT_EQ(c.voiceSlotInfoButton.getBounds(), juce::Rectangle<int>(520, 360, 60, 20));
+    EXPECT_EQ(c.versionsButton.getBounds(), juce::Rectangle<int>(360, 360, 20, 20));
+    EXPECT_EQ(c.voiceSlotInfoView.textLabel.getBounds(), juce::Rectangle<int>(10, 10, 540, 300));
+
+    // Later children lie in front: the pages cover the label and the progress row, not the page buttons.
+    EXPECT_GT(c.getIndexOfChildComponent(&c.bootInfoView), c.getIndexOfChildComponent(&c.updateButton));
+    EXPECT_GT(c.getIndexOfChildComponent(&c.modelSelector), c.getIndexOfChildComponent(&c.progressBar));
+    EXPECT_FALSE(c.bootInfoView.getBounds().intersects(c.bootInfoButton.getBounds()));
+
+    // Without a logo the progress row moves down by its height.
+    c.logoImage = juce::Image();
+    c.resized();
+    EXPECT_EQ(c.updateButton.getBounds(), juce::Rectangle<int>(500, 336, 80, 24));
+    EXPECT_EQ(c.statusLabel.getBounds(), juce::Rectangle<int>(20, 20, 560, 296));
+}
+
+TEST(MainWindowContent, StateNamesAreThirteenCharactersWide)
+{
+    for (int s = 0; s <= 10; ++s)
+        EXPECT_EQ(getStateName(static_cast<UpdaterState>(s)).length(), 13) << s;
+    EXPECT_EQ(getStateName(UpdaterState::Aborted), "??????????   ");
+    EXPECT_EQ(getStateName(UpdaterState::ErasedForRepair), "Erased 4 Rpr.");
+}

@@ -2,6 +2,7 @@
 
 #include "engine/DeviceCom.h"
 #include "ui/InfoView.h"
+#include "ui/TextProgressBar.h"
 #include "ui/UpdaterState.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -30,7 +31,7 @@ public:
     juce::Image logoImage;
     // Declared before the bar that shows it, so the bar never reads it uninitialised.
     double progressValue = 0.0;
-    juce::ProgressBar progressBar{progressValue};
+    TextProgressBar progressBar{progressValue};
     juce::TextButton updateButton{"Update"};
     juce::ComboBox modelSelector;
     juce::TextButton voiceSlotInfoButton{"VS info >"};

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 /** Runs discovery ticks, letting replies arrive after each, until `done` holds; false if it never does. */
 template <typename Predicate>
-bool tickUntil(MidiInterfaceClass& link, VirtualMidiSystem& midi, Predicate done, int maxTicks = 20)
+bool tickUntil(MidiInterfaceClass& link, VirtualMidiSystem& midi, Predicate done, int maxTicks = 60)
 {
     for (int i = 0; i < maxTicks; ++i)
     {
@@ -16,6 +18,7 @@ bool tickUntil(MidiInterfaceClass& link, VirtualMidiSystem& midi, Predicate done
             return true;
         link.timerCallback();
         midi.waitForDeliveries();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return done();
 }

@@ -137,15 +137,20 @@ void VirtualAmplifier::unplug()
     system.detach(*this);
 }
 
-void VirtualAmplifier::restartIn(Mode newMode)
+void VirtualAmplifier::restartIn(Mode newMode, std::chrono::milliseconds leaveAfter)
 {
     const std::lock_guard guard(system.worldLock());
-    system.detach(*this);
     mode = newMode;
     imageOpen = false;
     previousStart.reset();
     if (pluggedIn)
-        system.attachAfterListings(*this, getPortName(), {0x2A5A, getProductId()}, absentListingsOnRestart);
+        system.reenumerate(*this, leaveAfter, getPortName(), {0x2A5A, getProductId()}, absentListingsOnRestart);
+}
+
+void VirtualAmplifier::setRestartDelay(std::chrono::milliseconds delay)
+{
+    const std::lock_guard guard(system.worldLock());
+    restartDelay = delay;
 }
 
 VirtualAmplifier::Mode VirtualAmplifier::getMode() const
@@ -349,7 +354,7 @@ void VirtualAmplifier::receiveInBoot(const std::vector<std::uint8_t>& bytes, Clo
         ++completedImages;
         firmwareVersion = versionAfterUpdate;
         firmwareErased = false;
-        restartIn(Mode::application);
+        restartIn(Mode::application, restartDelay);
         return;
     }
     violation("message " + juce::String(messageNumber) + " is no image message");

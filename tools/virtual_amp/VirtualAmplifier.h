@@ -36,9 +36,11 @@ public:
     void plugIn();
     /** Its ports and USB entry vanish at once. */
     void unplug();
-    /** Restarts in another mode: it leaves the bus and comes back under the new mode's identity once the host
-        has looked for devices a few times without it, as a real device re-enumerates. */
-    void restartIn(Mode mode);
+    /** Restarts in another mode: it leaves the bus after `leaveAfter` and comes back under the new mode's
+        identity once the host has looked for devices a few times without it, as a real device re-enumerates. */
+    void restartIn(Mode mode, std::chrono::milliseconds leaveAfter = std::chrono::milliseconds(0));
+    /** How long after a good image's closing message the boot loader restarts (default 300 ms). */
+    void setRestartDelay(std::chrono::milliseconds delay);
 
     Mode getMode() const;
     bool isPluggedIn() const;
@@ -76,6 +78,7 @@ private:
     bool pluggedIn = false;
     juce::int32 firmwareVersion;
     juce::int32 versionAfterUpdate = 0;
+    std::chrono::milliseconds restartDelay{300};
     bool presetsErased = false;
     bool firmwareErased = false;
 

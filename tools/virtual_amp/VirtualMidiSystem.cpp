@@ -106,18 +106,42 @@ void VirtualMidiSystem::detach(Device& device)
     std::erase_if(pending, ofDevice);
 }
 
-void VirtualMidiSystem::attachAfterListings(Device& device, const juce::String& portName, UsbIds usb,
-                                            int absentListings)
+void VirtualMidiSystem::reenumerate(Device& device, std::chrono::milliseconds leaveAfter, const juce::String& portName,
+                                    UsbIds usb, int absentListings)
 {
     const std::lock_guard guard(lock);
-    pending.push_back({&device, portName, usb, absentListings});
+    std::erase_if(pending, [&device](const Pending& p) { return p.device == &device; });
+    pending.push_back({&device, std::chrono::steady_clock::now() + leaveAfter, false, portName, usb, absentListings});
+    if (leaveAfter.count() <= 0)
+        noteDepartures();
+}
+
+void VirtualMidiSystem::noteDepartures()
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& p : pending)
+    {
+        if (!p.left && now >= p.leaveAt)
+        {
+            p.left = true;
+            auto ofDevice = [&p](const auto& item) { return item.device == p.device; };
+            std::erase_if(inputs, ofDevice);
+            std::erase_if(outputs, ofDevice);
+            std::erase_if(usbEntries, ofDevice);
+        }
+    }
 }
 
 void VirtualMidiSystem::noteListing()
 {
+    noteDepartures();
     for (auto it = pending.begin(); it != pending.end();)
     {
-        if (it->listingsLeft <= 0)
+        if (!it->left)
+        {
+            ++it;
+        }
+        else if (it->listingsLeft <= 0)
         {
             const auto entry = *it;
             it = pending.erase(it);
