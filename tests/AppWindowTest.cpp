@@ -29,11 +29,11 @@ std::optional<WindowGeometry> findWindow(const juce::String& title)
             continue;
         const auto id = line.trim().upToFirstOccurrenceOf(" ", false, false);
         const auto info = shell("xwininfo -id " + id);
-        auto value = [&info](const juce::String& key) {
-            return info.fromFirstOccurrenceOf(key, false, false).trim().getIntValue();
-        };
-        return WindowGeometry{id, {value("Absolute upper-left X:"), value("Absolute upper-left Y:"), value("Width:"),
-                                   value("Height:")}};
+        auto value = [&info](const juce::String& key)
+        { return info.fromFirstOccurrenceOf(key, false, false).trim().getIntValue(); };
+        return WindowGeometry{id,
+                              {value("Absolute upper-left X:"), value("Absolute upper-left Y:"),
+                               value("Width:"), value("Height:")}};
     }
     return std::nullopt;
 }
@@ -52,8 +52,9 @@ AreaLook look(const juce::Image& image, juce::Rectangle<int> area, juce::Colour 
         for (int x = area.getX(); x < area.getRight(); ++x)
         {
             const auto p = image.getPixelAt(x, y);
-            close += std::abs(p.getRed() - colour.getRed()) + std::abs(p.getGreen() - colour.getGreen())
-                             + std::abs(p.getBlue() - colour.getBlue()) < 12
+            close += std::abs(p.getRed() - colour.getRed()) + std::abs(p.getGreen() - colour.getGreen()) +
+                                 std::abs(p.getBlue() - colour.getBlue()) <
+                             12
                          ? 1
                          : 0;
             dark += p.getBrightness() < 0.4f ? 1 : 0;
@@ -64,12 +65,14 @@ AreaLook look(const juce::Image& image, juce::Rectangle<int> area, juce::Colour 
 
 TEST(ApplicationWindow, ShowsItsFirstViewAndQuitsFromTheCloseButton)
 {
-    ASSERT_TRUE(juce::SystemStats::getEnvironmentVariable("DISPLAY", {}).isNotEmpty()) << "run under xvfb-run";
+    ASSERT_TRUE(juce::SystemStats::getEnvironmentVariable("DISPLAY", {}).isNotEmpty())
+        << "run under xvfb-run";
     const auto home = juce::File::createTempFile("home");
     home.createDirectory();
 
     juce::ChildProcess app;
-    ASSERT_TRUE(app.start(juce::StringArray{"env", "HOME=" + home.getFullPathName(), UPDATER_APP, "--ignored"}));
+    ASSERT_TRUE(
+        app.start(juce::StringArray{"env", "HOME=" + home.getFullPathName(), UPDATER_APP, "--ignored"}));
 
     std::optional<WindowGeometry> window;
     for (int i = 0; i < 100 && !window; ++i)
@@ -109,9 +112,9 @@ TEST(ApplicationWindow, ShowsItsFirstViewAndQuitsFromTheCloseButton)
     EXPECT_GT(look(image, {170, 355, 180, 30}, background).share, 0.98f) << "nothing beside the logo";
 
     // Not resizable: dragging the bottom-right corner leaves the size alone.
-    shell("xdotool mousemove " + juce::String(b.getRight() - 2) + " " + juce::String(b.getBottom() - 2)
-          + " mousedown 1 mousemove " + juce::String(b.getRight() + 80) + " " + juce::String(b.getBottom() + 80)
-          + " mouseup 1");
+    shell("xdotool mousemove " + juce::String(b.getRight() - 2) + " " + juce::String(b.getBottom() - 2) +
+          " mousedown 1 mousemove " + juce::String(b.getRight() + 80) + " " +
+          juce::String(b.getBottom() + 80) + " mouseup 1");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto afterDrag = findWindow("LC/LX Software Updater 3");
     ASSERT_TRUE(afterDrag);

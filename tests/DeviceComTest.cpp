@@ -12,7 +12,8 @@ constexpr int smallBlocks = 3;
 struct Rig
 {
     explicit Rig(std::function<void(FirmwareCatalogue&)> catalogue = smallImageCatalogue(smallBlocks))
-        : deviceCom({.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = std::move(catalogue)})
+        : deviceCom(
+              {.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = std::move(catalogue)})
     {
     }
 
@@ -51,8 +52,10 @@ std::vector<std::vector<std::uint8_t>> messagesOf(const std::vector<std::uint8_t
     std::vector<std::vector<std::uint8_t>> messages;
     for (std::size_t start = 0; start < image.size();)
     {
-        const auto end = static_cast<std::size_t>(std::find(image.begin() + static_cast<long>(start), image.end(), 0xF7) - image.begin());
-        messages.emplace_back(image.begin() + static_cast<long>(start), image.begin() + static_cast<long>(end) + 1);
+        const auto end = static_cast<std::size_t>(
+            std::find(image.begin() + static_cast<long>(start), image.end(), 0xF7) - image.begin());
+        messages.emplace_back(image.begin() + static_cast<long>(start),
+                              image.begin() + static_cast<long>(end) + 1);
         start = end + 1;
     }
     return messages;
@@ -134,12 +137,14 @@ TEST(FirmwareStream, AGenericBootTakesTheGivenKeyAndAModelBootItsOwn)
 TEST(FirmwareStream, ARepairNeedsAGenericBootAndAnImageAndPausesLongerFirst)
 {
     // LC20-A carries a 9-byte image here, which no repair may send.
-    Rig rig([](FirmwareCatalogue& catalogue) {
-        smallImageCatalogue(smallBlocks)(catalogue);
-        static const std::uint8_t tiny[] = {0xF0, 0x00, 0x21, 0x5A, 0x00, 0x01, 0x51, 0x01, 0xF7};
-        catalogue[6]->imageData = tiny;
-        catalogue[6]->imageSize = sizeof(tiny);
-    });
+    Rig rig(
+        [](FirmwareCatalogue& catalogue)
+        {
+            smallImageCatalogue(smallBlocks)(catalogue);
+            static const std::uint8_t tiny[] = {0xF0, 0x00, 0x21, 0x5A, 0x00, 0x01, 0x51, 0x01, 0xF7};
+            catalogue[6]->imageData = tiny;
+            catalogue[6]->imageSize = sizeof(tiny);
+        });
     {
         VirtualAmplifier modelBoot(rig.midi, "LX20", Mode::boot, 0);
         ASSERT_TRUE(rig.findBootDevice());
@@ -153,7 +158,8 @@ TEST(FirmwareStream, ARepairNeedsAGenericBootAndAnImageAndPausesLongerFirst)
     EXPECT_FALSE(rig.deviceCom.startRepair("LX 20"));
     EXPECT_FALSE(rig.deviceCom.isThreadRunning());
 
-    auto firstMessageDelay = [&](auto start) {
+    auto firstMessageDelay = [&](auto start)
+    {
         const auto before = amp.getReceived().size();
         const auto t0 = std::chrono::steady_clock::now();
         EXPECT_TRUE(start());
@@ -163,7 +169,8 @@ TEST(FirmwareStream, ARepairNeedsAGenericBootAndAnImageAndPausesLongerFirst)
         rig.followRun();
         return delay;
     };
-    EXPECT_GE(firstMessageDelay([&] { return rig.deviceCom.startRepair("LX20"); }), std::chrono::milliseconds(500));
+    EXPECT_GE(firstMessageDelay([&] { return rig.deviceCom.startRepair("LX20"); }),
+              std::chrono::milliseconds(500));
     EXPECT_EQ(amp.getMode(), Mode::application);
 
     // Once the amplifier is back in generic boot, an ordinary update pauses only 50 ms.
@@ -289,11 +296,13 @@ TEST(FirmwareStream, ImagesThatBreakTheLayoutEndTheRunWithoutReadingOutsideThem)
         // The image lives in a buffer of exactly its size, so a read past it is caught by the sanitizers.
         const auto buffer = std::make_unique<std::uint8_t[]>(std::max<std::size_t>(c.image.size(), 1));
         std::copy(c.image.begin(), c.image.end(), buffer.get());
-        Rig rig([&](FirmwareCatalogue& catalogue) {
-            fillFirmwareCatalogue(catalogue);
-            catalogue[0]->imageData = c.image.empty() ? nullptr : buffer.get();
-            catalogue[0]->imageSize = static_cast<juce::uint32>(c.image.size());
-        });
+        Rig rig(
+            [&](FirmwareCatalogue& catalogue)
+            {
+                fillFirmwareCatalogue(catalogue);
+                catalogue[0]->imageData = c.image.empty() ? nullptr : buffer.get();
+                catalogue[0]->imageSize = static_cast<juce::uint32>(c.image.size());
+            });
         VirtualAmplifier amp(rig.midi, "LX40", Mode::boot, 0);
         ASSERT_TRUE(rig.findBootDevice());
         ASSERT_EQ(rig.deviceCom.startUpdate(""), true);

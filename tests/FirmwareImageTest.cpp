@@ -1,7 +1,7 @@
+#include "firmware/FirmwareImage.h"
 #include "device/MakerIds.h"
 #include "engine/FirmwareCatalogue.h"
 #include "engine/KnownDeviceTable.h"
-#include "firmware/FirmwareImage.h"
 #include "support/SmallImages.h"
 
 #include <gtest/gtest.h>
@@ -85,8 +85,8 @@ ImageReading readImage(const std::uint8_t* data, std::size_t size, std::uint8_t 
         const int index = (block[0] << 8) | block[1];
         const int count = (block[2] << 8) | block[3];
         if (index != static_cast<int>(k) - 1 || count != static_cast<int>(messages.size()) - 2)
-            r.faults.add("block " + juce::String(k - 1) + " says index " + juce::String(index) + " of "
-                         + juce::String(count));
+            r.faults.add("block " + juce::String(k - 1) + " says index " + juce::String(index) + " of " +
+                         juce::String(count));
         r.firmware.insert(r.firmware.end(), block.begin() + 4, block.end());
         ++r.blocks;
     }
@@ -135,7 +135,8 @@ TEST(EmbeddedImages, FollowTheLayoutAndMatchTheirSyxFilesAndFirmware)
         // Unpacking every block gives the firmware back, filled up with FF.
         auto firmwareFile = firmwareOutputDir.getChildFile(entry->firmwareKey + ".placeholder.bin");
         if (!firmwareFile.existsAsFile())
-            firmwareFile = juce::File(UPDATER_FIRMWARE_BINARIES_DIR).getChildFile(entry->firmwareKey + ".bin");
+            firmwareFile =
+                juce::File(UPDATER_FIRMWARE_BINARIES_DIR).getChildFile(entry->firmwareKey + ".bin");
         auto firmware = readFileBytes(firmwareFile);
         ASSERT_FALSE(firmware.empty());
         firmware.resize(static_cast<std::size_t>(reading.blocks) * 512, 0xFF);
@@ -158,7 +159,8 @@ TEST(ImagePacker, PacksAnyLengthSoItReadsBackWhole)
         const auto reading = readImage(packed->data(), packed->size(), 0x7D);
         EXPECT_TRUE(reading.faults.isEmpty()) << reading.faults.joinIntoString("\n");
         EXPECT_EQ(reading.blocks, static_cast<int>((length + 511) / 512));
-        EXPECT_TRUE(Bytes(reading.firmware.begin(), reading.firmware.begin() + static_cast<long>(length)) == firmware);
+        EXPECT_TRUE(Bytes(reading.firmware.begin(), reading.firmware.begin() + static_cast<long>(length)) ==
+                    firmware);
         for (auto i = length; i < reading.firmware.size(); ++i)
             ASSERT_EQ(reading.firmware[i], 0xFF) << "fill at " << i;
     }
@@ -199,7 +201,8 @@ TEST(ImagePacker, CommandLineRefusesBadInputWithAMessageAndAFailure)
     const auto good = folder.getChildFile("good.bin");
     good.replaceWithText("firmware");
 
-    auto run = [&](const juce::StringArray& args, juce::String& output) {
+    auto run = [&](const juce::StringArray& args, juce::String& output)
+    {
         juce::ChildProcess process;
         juce::StringArray command{packer.getFullPathName()};
         command.addArray(args);
@@ -215,7 +218,9 @@ TEST(ImagePacker, CommandLineRefusesBadInputWithAMessageAndAFailure)
     EXPECT_NE(run({"pack", "--model", "LX99", good.getFullPathName(), out}, output), 0);
     EXPECT_TRUE(output.contains("no model")) << output;
     EXPECT_NE(run({"pack", "--device-code", "zz", good.getFullPathName(), out}, output), 0);
-    EXPECT_NE(run({"pack", "--model", "LX40", folder.getChildFile("missing.bin").getFullPathName(), out}, output), 0);
+    EXPECT_NE(
+        run({"pack", "--model", "LX40", folder.getChildFile("missing.bin").getFullPathName(), out}, output),
+        0);
     EXPECT_TRUE(output.contains("cannot read")) << output;
     EXPECT_FALSE(juce::File(out).exists());
 

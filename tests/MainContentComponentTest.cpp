@@ -1,7 +1,7 @@
+#include "ui/MainContentComponent.h"
 #include "support/LinkHelpers.h"
 #include "support/SmallImages.h"
 #include "ui/HelpTexts.h"
-#include "ui/MainContentComponent.h"
 
 #include <regex>
 #include <thread>
@@ -17,15 +17,18 @@ public:
     juce::StringArray lines;
 };
 
-/** The real component on in-memory ports, driven by its timer callbacks in the order that real time would call
-    them: the 100 ms tick, the 300 ms discovery tick, and the 2000 ms steadiness timer restarted by the tick. */
+/** The real component on in-memory ports, driven by its timer callbacks in the order that real time would
+   call them: the 100 ms tick, the 300 ms discovery tick, and the 2000 ms steadiness timer restarted by the
+   tick. */
 struct Window
 {
     explicit Window(int blocks = 3)
     {
         juce::Logger::setCurrentLogger(&log);
         c = std::make_unique<MainContentComponent>(
-            DeviceComSeams{.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = smallImageCatalogue(blocks)});
+            DeviceComSeams{.ports = &midi,
+                           .enumerateUsb = midi.usbEnumerator(),
+                           .fillCatalogue = smallImageCatalogue(blocks)});
     }
 
     ~Window()
@@ -58,8 +61,7 @@ struct Window
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
-    template <typename Predicate>
-    bool runUntil(Predicate done, int maxMs = 300000)
+    template <typename Predicate> bool runUntil(Predicate done, int maxMs = 300000)
     {
         for (int t = 0; t < maxMs && !done(); t += 100)
             step();
@@ -144,10 +146,11 @@ TEST(UpdaterRoads, AModelBootIsOfferedUpdatedAndConfirmed)
     EXPECT_TRUE(w.log.lines[5].startsWith("State: Updated!     "));
     EXPECT_TRUE(w.log.lines[6].startsWith("State: App / Amp    "));
 
-    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+    ASSERT_TRUE(w.runUntil(
+        [&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
     EXPECT_EQ(w.barText(), "KW LX40 found (in app mode). Firmware version: 131");
     EXPECT_EQ(amp.getReceived()[1].bytes, std::vector<std::uint8_t>(smallImage("LX40", 3).begin() + 9,
-                                                                      smallImage("LX40", 3).begin() + 9 + 599))
+                                                                    smallImage("LX40", 3).begin() + 9 + 599))
         << "the LX40 image, not the LX60 one chosen in the selector";
     EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
 }
@@ -165,7 +168,8 @@ TEST(UpdaterRoads, AGenericBootWaitsForTheUsersModelAndStreamsItsImage)
     EXPECT_FALSE(c.updateButton.isVisible()) << "hidden while no model is chosen";
     EXPECT_EQ(c.modelSelector.getText(), "");
 
-    const juce::StringArray items{"LX40", "LX60", "LX20", "LC20-B", "LC20-D MKII", "LC20-C", "LC20-A", "LC20 MKI"};
+    const juce::StringArray items{"LX40",        "LX60",   "LX20",   "LC20-B",
+                                  "LC20-D MKII", "LC20-C", "LC20-A", "LC20 MKI"};
     ASSERT_EQ(c.modelSelector.getNumItems(), 8);
     for (int i = 0; i < 8; ++i)
     {
@@ -187,7 +191,8 @@ TEST(UpdaterRoads, AGenericBootWaitsForTheUsersModelAndStreamsItsImage)
     auto firmware = smallImageFirmware("LC20-D_MKII", 3);
     firmware.resize(3 * 512, 0xFF);
     EXPECT_EQ(amp.getFirmware(), firmware);
-    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+    ASSERT_TRUE(w.runUntil(
+        [&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
     EXPECT_EQ(w.barText(), "KW LC20-D MKII found (in app mode). Firmware version: 2282");
 }
 
@@ -209,13 +214,15 @@ TEST(UpdaterRoads, BadFirmwareIsErasedAndReprogrammedWithoutAClick)
 
         ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Updating; }));
         EXPECT_EQ(c.statusLabel.getText(), "Auto updating firmware...");
-        ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+        ASSERT_TRUE(w.runUntil(
+            [&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
         EXPECT_EQ(c.state, UpdaterState::AppMode);
         EXPECT_EQ(amp.getMode(), Mode::application);
         EXPECT_EQ(amp.getFirmwareVersion(), 2282);
         EXPECT_EQ(amp.getCompletedImages(), 1);
         EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
-        EXPECT_EQ(w.log.lines.size(), 7) << w.log.lines.joinIntoString("\n"); // Unknown, App, Bad, Erased, Updating, Updated, App
+        EXPECT_EQ(w.log.lines.size(), 7)
+            << w.log.lines.joinIntoString("\n"); // Unknown, App, Bad, Erased, Updating, Updated, App
     }
 }
 
@@ -239,7 +246,8 @@ TEST(UpdaterRoads, AnUnplugHalfWayIsAnAbortButNotAtTheVeryStartOrEnd)
         EXPECT_EQ(w.barText(), "Update abnormally terminated !!!");
         EXPECT_FALSE(c.progressBar.isShowingPercentage());
 
-        // A boot device coming back is not offered an update; an amplifier in application mode ends the abort.
+        // A boot device coming back is not offered an update; an amplifier in application mode ends the
+        // abort.
         amp.plugIn();
         w.run(5000);
         EXPECT_EQ(c.state, UpdaterState::Aborted);
@@ -280,7 +288,8 @@ TEST(UpdaterRoads, AFailedEraseIsTriedAgainUntilItSucceeds)
     auto& c = *w.c;
     // An amplifier that answered, with no output port open: every erase fails.
     w.midi.addUsbEntry({0x2A5A, 0x0011});
-    auto identify = [&] {
+    auto identify = [&]
+    {
         w.link().handleIncomingMidiMessage(nullptr, replyMessage(0x6C, 0x04, {0x00, 0x68, 0x07, 0, 0}));
         w.link().handleIncomingMidiMessage(nullptr, replyMessage(0x6C, 0x06, {0, 0, 0, 0, 0}));
     };
@@ -306,7 +315,8 @@ TEST(UpdaterRoads, AppModeStaysWhenTheAmplifierIsReplaced)
     Window w;
     auto& c = *w.c;
     auto amp = std::make_unique<VirtualAmplifier>(w.midi, "LC20-B", Mode::application, 2282);
-    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+    ASSERT_TRUE(w.runUntil(
+        [&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
     amp.reset();
     w.run(500);
     EXPECT_EQ(w.barText(), "Please wait... Amp is OFF or USB is changing state.");

@@ -47,7 +47,8 @@ TEST(PortScan, VisitsEveryPairInOrderAndRestartsWhenThePortCountChanges)
     l.midi.addOtherPorts({}, {"out 3"});
     EXPECT_EQ(scanPairs(l, 2), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}}));
 
-    // A reset alone does not restart the scan: it goes on from where it was, with no input open until the wrap.
+    // A reset alone does not restart the scan: it goes on from where it was, with no input open until the
+    // wrap.
     l.link.resetConnection();
     l.midi.clearPortLog();
     l.link.timerCallback();
@@ -74,7 +75,8 @@ TEST(PortScan, SendsIdentityQueriesForEveryRecordOnlyWithAnOutputOpen)
     l.midi.addOtherPorts({}, {}); // nothing else
     l.link.timerCallback();
     const auto received = amp.getReceived();
-    // The amplifier's port is the first pair, so it hears all 22 queries: version then info, record by record.
+    // The amplifier's port is the first pair, so it hears all 22 queries: version then info, record by
+    // record.
     ASSERT_EQ(received.size(), 22u);
     for (int i = 0; i < 11; ++i)
     {
@@ -185,7 +187,7 @@ TEST(BootPort, IsChosenByNameWithItsFallbacksAndCaseRules)
         {0x4001, {"USB Audio Device"}, "USB Audio Device", true},
         {0x4001, {"usb audio DEVICE"}, "usb audio DEVICE", true},
         {0x4001, {"kw amp boot"}, "kw amp boot", true}, // its own boot port name, found in any case
-        {0x0044, {"kw amp boot"}, "", false},            // the generic fallback is case-sensitive
+        {0x0044, {"kw amp boot"}, "", false},           // the generic fallback is case-sensitive
         {0x0044, {"KW Amp Boot"}, "KW Amp Boot", false},
         {0x4001, {"KW Bass Amp Boot", "KW Amp Boot", "USB Audio Device"}, "KW Amp Boot", true},
         {0x0022, {"KW Bass Amp Boot"}, "KW Bass Amp Boot", true},
@@ -193,7 +195,8 @@ TEST(BootPort, IsChosenByNameWithItsFallbacksAndCaseRules)
     };
     for (const auto& c : cases)
     {
-        SCOPED_TRACE((juce::String::toHexString(c.productId) + " " + c.outputs.joinIntoString(",")).toStdString());
+        SCOPED_TRACE(
+            (juce::String::toHexString(c.productId) + " " + c.outputs.joinIntoString(",")).toStdString());
         Link l;
         l.midi.addOtherPorts({}, c.outputs);
         l.midi.addUsbEntry({0x2A5A, static_cast<juce::uint16>(c.productId)});
@@ -247,11 +250,13 @@ TEST(PortGuard, APortIsNeverClosedWhileASendOnItIsUnderWay)
 
     std::atomic<bool> stop{false};
     std::atomic<int> sent{0};
-    std::thread worker([&] {
-        const auto message = makeQueryInfo(0x0E);
-        while (!stop)
-            sent += l.link.sendSysEx(message.data(), 8) ? 1 : 0;
-    });
+    std::thread worker(
+        [&]
+        {
+            const auto message = makeQueryInfo(0x0E);
+            while (!stop)
+                sent += l.link.sendSysEx(message.data(), 8) ? 1 : 0;
+        });
     // The message thread closes and reopens the port as fast as it can, as a reset on a port change would.
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
     int reopened = 0;

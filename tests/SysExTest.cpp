@@ -1,5 +1,5 @@
-#include "device/MakerIds.h"
 #include "device/SysEx.h"
+#include "device/MakerIds.h"
 
 #include <gtest/gtest.h>
 
@@ -59,8 +59,8 @@ TEST(SysExMessages, QueriesAndTextCommandsCarryTheDeviceCode)
     const auto eraseVs = makeTextCommand("erasevs", 0x0F);
     ASSERT_TRUE(eraseVs);
     EXPECT_EQ(eraseVs->size(), 16u);
-    EXPECT_EQ(*eraseVs, (Bytes{0xF0, m[0], m[1], m[2], 0x00, 0x0F, 0x15, 0x00, 0x65, 0x72, 0x61, 0x73, 0x65, 0x76,
-                               0x73, 0xF7}));
+    EXPECT_EQ(*eraseVs, (Bytes{0xF0, m[0], m[1], m[2], 0x00, 0x0F, 0x15, 0x00, 0x65, 0x72, 0x61, 0x73, 0x65,
+                               0x76, 0x73, 0xF7}));
     EXPECT_EQ(makeTextCommand("eraseapp", 0x0F)->size(), 18u);
     EXPECT_EQ(makeTextCommand("", 0x01), (Bytes{0xF0, m[0], m[1], m[2], 0x00, 0x01, 0x15, 0xF7}));
 

@@ -1,6 +1,6 @@
+#include "VirtualMidiSystem.h"
 #include "engine/DeviceCom.h"
 #include "engine/KnownDeviceTable.h"
-#include "VirtualMidiSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -102,9 +102,10 @@ TEST(FirmwareCatalogue, FindsOnlyExactKeysAndDescribesItsVersions)
     EXPECT_EQ(findFirmware(entries, "lx40"), nullptr);
     EXPECT_EQ(findFirmware(entries, ""), nullptr);
 
-    EXPECT_EQ(getSoftwareVersionsText(entries), "LX40: 1.1.00 (131)\nLX60: 1.1.00 (131)\nLX20: 3.1.00 (2282)\n"
-                                                "LC20-B: 3.1.00 (2282)\nLC20-D_MKII: 3.1.00 (2282)\n"
-                                                "LC20-C: 3.1.00 (2282)\nLC20-A: 3.1.00 (2282)\nLC20: 2.0.00 (1994)\n");
+    EXPECT_EQ(getSoftwareVersionsText(entries),
+              "LX40: 1.1.00 (131)\nLX60: 1.1.00 (131)\nLX20: 3.1.00 (2282)\n"
+              "LC20-B: 3.1.00 (2282)\nLC20-D_MKII: 3.1.00 (2282)\n"
+              "LC20-C: 3.1.00 (2282)\nLC20-A: 3.1.00 (2282)\nLC20: 2.0.00 (1994)\n");
     EXPECT_EQ(getSoftwareVersionsText(FirmwareCatalogue()), "");
 
     for (const auto version : {131, 1994, 2282})
@@ -117,7 +118,8 @@ TEST(FirmwareCatalogue, DisplayNamesAndKeysGoBothWaysThroughTheKnownDevices)
 {
     VirtualMidiSystem midi;
     DeviceCom deviceCom({.ports = &midi, .enumerateUsb = midi.usbEnumerator()});
-    const juce::StringArray names{"LX40", "LX60", "LX20", "LC20-B", "LC20-D MKII", "LC20-C", "LC20-A", "LC20 MKI"};
+    const juce::StringArray names{"LX40",        "LX60",   "LX20",   "LC20-B",
+                                  "LC20-D MKII", "LC20-C", "LC20-A", "LC20 MKI"};
     EXPECT_EQ(deviceCom.getFirmwareDisplayNames(), names);
     for (const auto& name : names)
         EXPECT_NE(findFirmware(catalogue(), deviceCom.getFirmwareKeyForName(name)), nullptr) << name;

@@ -5,7 +5,8 @@
 
 #include <cstdlib>
 
-// Runs the real libudev enumeration against devices faked by umockdev; the binary runs under umockdev-wrapper.
+// Runs the real libudev enumeration against devices faked by umockdev; the binary runs under
+// umockdev-wrapper.
 
 namespace
 {
@@ -31,15 +32,16 @@ protected:
     std::pair<std::string, std::string> addDevice(const char* name, const char* vendor, const char* product,
                                                   const char* interfaceClass)
     {
-        gchar* device = umockdev_testbed_add_device(testbed, "usb", name, nullptr, "idVendor", vendor, "idProduct",
-                                                    product, nullptr, "DEVTYPE", "usb_device", nullptr);
+        gchar* device =
+            umockdev_testbed_add_device(testbed, "usb", name, nullptr, "idVendor", vendor, "idProduct",
+                                        product, nullptr, "DEVTYPE", "usb_device", nullptr);
         std::pair<std::string, std::string> paths{device, ""};
         if (interfaceClass != nullptr)
         {
             const auto interfaceName = std::string(name) + ":1.0";
-            gchar* interface = umockdev_testbed_add_device(testbed, "usb", interfaceName.c_str(), device,
-                                                           "bInterfaceClass", interfaceClass, nullptr, "DEVTYPE",
-                                                           "usb_interface", nullptr);
+            gchar* interface =
+                umockdev_testbed_add_device(testbed, "usb", interfaceName.c_str(), device, "bInterfaceClass",
+                                            interfaceClass, nullptr, "DEVTYPE", "usb_interface", nullptr);
             paths.second = interface;
             g_free(interface);
         }

@@ -20,11 +20,11 @@ TEST(UsbInstanceId, ReadsTheMakersVendorAndAnEightCharacterProductToken)
 
 TEST(UsbInstanceId, RefusesOtherVendorsSpellingsAndLengths)
 {
-    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2A5A&PID_45\\6&1A2B"));       // 6 characters
-    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2A5A&PID_000045\\6&1A2B"));   // 10 characters
-    EXPECT_FALSE(parseUsbInstanceId("USB\\vid_2A5A&PID_0045\\6&1A2B"));     // lower-case prefix: no vendor
-    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2a5a&PID_0045\\6&1A2B"));     // the vendor token compares whole
-    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2A5B&PID_0045\\6&1A2B"));     // another vendor
+    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2A5A&PID_45\\6&1A2B"));     // 6 characters
+    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2A5A&PID_000045\\6&1A2B")); // 10 characters
+    EXPECT_FALSE(parseUsbInstanceId("USB\\vid_2A5A&PID_0045\\6&1A2B"));   // lower-case prefix: no vendor
+    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2a5a&PID_0045\\6&1A2B"));   // the vendor token compares whole
+    EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2A5B&PID_0045\\6&1A2B"));   // another vendor
     EXPECT_FALSE(parseUsbInstanceId("USB\\VID_2A5AX&PID_0045\\6&1A2B"));
     EXPECT_FALSE(parseUsbInstanceId("USB\\PID_0045"));
     EXPECT_FALSE(parseUsbInstanceId(""));

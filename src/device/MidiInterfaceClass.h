@@ -61,8 +61,8 @@ private:
     MidiPorts& midiPorts;
     UsbEnumerator enumerateUsb;
     std::unique_ptr<MidiInputPort> midiInput;
-    // The worker thread sends while the message thread may close or replace the output: outputLock is held for
-    // every send and every change of midiOutput, so a port is never closed under a running send.
+    // The worker thread sends while the message thread may close or replace the output: outputLock is held
+    // for every send and every change of midiOutput, so a port is never closed under a running send.
     std::unique_ptr<MidiOutputPort> midiOutput;
     juce::CriticalSection outputLock;
 

@@ -78,9 +78,9 @@ std::optional<sysex::ReceivedMessage> readReceivedMessage(const std::uint8_t* da
     if (data == nullptr || size < static_cast<int>(sysex::replyReadLength))
         return std::nullopt;
 
-    if (data[0] != sysex::startByte || !std::equal(maker::sysExManufacturerId.begin(),
-                                                   maker::sysExManufacturerId.end(), data + 1)
-        || data[4] != 0x00)
+    if (data[0] != sysex::startByte ||
+        !std::equal(maker::sysExManufacturerId.begin(), maker::sysExManufacturerId.end(), data + 1) ||
+        data[4] != 0x00)
         return std::nullopt;
 
     sysex::ReceivedMessage received;
@@ -93,7 +93,7 @@ std::optional<sysex::ReceivedMessage> readReceivedMessage(const std::uint8_t* da
 std::int32_t decodeFirmwareVersion(const std::array<std::uint8_t, sysex::packedGroupLength>& packedGroup)
 {
     const auto d = unpackSevenBit(packedGroup);
-    const auto value = static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8)
-                       | (static_cast<std::uint32_t>(d[2]) << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
+    const auto value = static_cast<std::uint32_t>(d[0]) | (static_cast<std::uint32_t>(d[1]) << 8) |
+                       (static_cast<std::uint32_t>(d[2]) << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
     return static_cast<std::int32_t>(value);
 }

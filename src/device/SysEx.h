@@ -42,7 +42,8 @@ struct ReceivedMessage
 };
 } // namespace sysex
 
-/** 7-bit packing: groups of up to 7 bytes, each written as a header of their top bits and the bytes' low 7 bits. */
+/** 7-bit packing: groups of up to 7 bytes, each written as a header of their top bits and the bytes' low 7
+ * bits. */
 std::vector<std::uint8_t> packSevenBit(std::span<const std::uint8_t> source);
 
 /** Unpacks one group of five packed bytes (a header and four bytes) into four data bytes. */

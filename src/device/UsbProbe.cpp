@@ -43,8 +43,8 @@ std::optional<UsbIds> parseUsbInstanceId(std::string_view instanceId)
         start = end + 1;
     }
 
-    const auto expectedVendor = juce::String("VID_") + juce::String::toHexString(maker::usbVendorId).toUpperCase()
-                                                             .paddedLeft('0', 4);
+    const auto expectedVendor =
+        juce::String("VID_") + juce::String::toHexString(maker::usbVendorId).toUpperCase().paddedLeft('0', 4);
     if (vendorToken != expectedVendor.toStdString() || productToken.size() != 8)
         return std::nullopt;
 

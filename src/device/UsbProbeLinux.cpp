@@ -33,8 +33,7 @@ bool isAudioInterface(udev_device* interface)
     return text != nullptr && std::string(text).starts_with(audioInterfaceClass);
 }
 
-template <typename Visit>
-void forEachUsbDevice(udev* context, const char* devType, Visit visit)
+template <typename Visit> void forEachUsbDevice(udev* context, const char* devType, Visit visit)
 {
     auto* enumerate = udev_enumerate_new(context);
     if (enumerate == nullptr)
@@ -64,19 +63,25 @@ std::vector<UsbIds> enumeratePlatformUsbDevices()
         return found;
 
     std::set<std::string> devicesWithAudio;
-    forEachUsbDevice(context, "usb_interface", [&](udev_device* interface) {
-        if (!isAudioInterface(interface))
-            return;
-        if (auto* parent = udev_device_get_parent_with_subsystem_devtype(interface, "usb", "usb_device"))
-            devicesWithAudio.insert(udev_device_get_syspath(parent));
-    });
+    forEachUsbDevice(
+        context, "usb_interface",
+        [&](udev_device* interface)
+        {
+            if (!isAudioInterface(interface))
+                return;
+            if (auto* parent = udev_device_get_parent_with_subsystem_devtype(interface, "usb", "usb_device"))
+                devicesWithAudio.insert(udev_device_get_syspath(parent));
+        });
 
-    forEachUsbDevice(context, "usb_device", [&](udev_device* device) {
-        const auto vendorId = readHexAttribute(device, "idVendor");
-        const auto productId = readHexAttribute(device, "idProduct");
-        if (vendorId == maker::usbVendorId && productId && devicesWithAudio.contains(udev_device_get_syspath(device)))
-            found.push_back({*vendorId, *productId});
-    });
+    forEachUsbDevice(context, "usb_device",
+                     [&](udev_device* device)
+                     {
+                         const auto vendorId = readHexAttribute(device, "idVendor");
+                         const auto productId = readHexAttribute(device, "idProduct");
+                         if (vendorId == maker::usbVendorId && productId &&
+                             devicesWithAudio.contains(udev_device_get_syspath(device)))
+                             found.push_back({*vendorId, *productId});
+                     });
 
     udev_unref(context);
     return found;

@@ -1,9 +1,9 @@
 #include "device/UsbProbe.h"
 
-#include <windows.h>
 #include <cfgmgr32.h>
 #include <devguid.h>
 #include <setupapi.h>
+#include <windows.h>
 
 // The present USB devices of the sound, video and game controllers class, through the Setup API.
 

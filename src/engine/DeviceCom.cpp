@@ -151,7 +151,8 @@ bool DeviceCom::startRepair(const juce::String& firmwareKey)
 
 bool DeviceCom::eraseDevice(juce::uint8 code)
 {
-    auto sendText = [this, code](const char* text, int length) {
+    auto sendText = [this, code](const char* text, int length)
+    {
         char buffer[textBufferSize] = {};
         juce::String(text).copyToUTF8(buffer, sizeof(buffer));
         return midiInterface.sendTextCommand(buffer, length, code);

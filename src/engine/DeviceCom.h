@@ -3,7 +3,8 @@
 #include "device/MidiInterfaceClass.h"
 #include "engine/FirmwareCatalogue.h"
 
-/** What DeviceCom reaches the outside world through; the defaults are the real system and the embedded images. */
+/** What DeviceCom reaches the outside world through; the defaults are the real system and the embedded
+ * images. */
 struct DeviceComSeams
 {
     MidiPorts* ports = &getSystemMidiPorts();
@@ -31,11 +32,12 @@ public:
     /** True for a firmware version that an amplifier may keep: one that the catalogue carries. */
     bool isAcceptedFirmwareVersion(juce::int32 version) const;
 
-    /** Starts streaming to an amplifier in boot mode: the detected model's image, or for a generic boot loader
-        the image of `firmwareKey`. False when no boot device is detected or no image fits. */
+    /** Starts streaming to an amplifier in boot mode: the detected model's image, or for a generic boot
+       loader the image of `firmwareKey`. False when no boot device is detected or no image fits. */
     bool startUpdate(const juce::String& firmwareKey);
-    /** Starts re-programming an erased amplifier in generic boot mode with the image of `firmwareKey`, after a
-        long initial pause. False without a generic boot device, an image, or with an image of 100 bytes or less. */
+    /** Starts re-programming an erased amplifier in generic boot mode with the image of `firmwareKey`, after
+       a long initial pause. False without a generic boot device, an image, or with an image of 100 bytes or
+       less. */
     bool startRepair(const juce::String& firmwareKey);
     /** Sends the two erase commands for a device code and resets the link; true when both were sent. */
     bool eraseDevice(juce::uint8 code);

@@ -37,13 +37,16 @@ void appendKnownDevices(juce::OwnedArray<KnownDevice>& devices)
         devices.add(new KnownDevice(record));
 }
 
-juce::String getFirmwareKeyForName(const juce::OwnedArray<KnownDevice>& devices, const juce::String& displayName)
+juce::String getFirmwareKeyForName(const juce::OwnedArray<KnownDevice>& devices,
+                                   const juce::String& displayName)
 {
-    const auto* device = findFirst(devices, [&](const KnownDevice& d) { return d.displayName == displayName; });
+    const auto* device =
+        findFirst(devices, [&](const KnownDevice& d) { return d.displayName == displayName; });
     return device != nullptr ? device->firmwareKey : juce::String();
 }
 
-juce::String getDisplayNameForKey(const juce::OwnedArray<KnownDevice>& devices, const juce::String& firmwareKey)
+juce::String getDisplayNameForKey(const juce::OwnedArray<KnownDevice>& devices,
+                                  const juce::String& firmwareKey)
 {
     const auto* device = findKnownDeviceByKey(devices, firmwareKey);
     return device != nullptr ? device->displayName : juce::String();

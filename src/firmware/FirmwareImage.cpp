@@ -14,21 +14,21 @@ std::optional<std::vector<std::uint8_t>> packFirmwareImage(std::span<const std::
         return std::nullopt;
     }
 
-    const auto blockCount = (firmware.size() + image::firmwareBytesPerBlock - 1) / image::firmwareBytesPerBlock;
+    const auto blockCount =
+        (firmware.size() + image::firmwareBytesPerBlock - 1) / image::firmwareBytesPerBlock;
     if (blockCount > image::maxBlockCount)
     {
-        error = "the firmware has " + std::to_string(firmware.size()) + " bytes; at most "
-                + std::to_string(image::maxBlockCount * image::firmwareBytesPerBlock)
-                + " fit the 16-bit block count";
+        error = "the firmware has " + std::to_string(firmware.size()) + " bytes; at most " +
+                std::to_string(image::maxBlockCount * image::firmwareBytesPerBlock) +
+                " fit the 16-bit block count";
         return std::nullopt;
     }
 
     std::vector<std::uint8_t> result;
     result.reserve(image::imageLengthForBlocks(blockCount));
 
-    auto append = [&result](const std::vector<std::uint8_t>& message) {
-        result.insert(result.end(), message.begin(), message.end());
-    };
+    auto append = [&result](const std::vector<std::uint8_t>& message)
+    { result.insert(result.end(), message.begin(), message.end()); };
     const std::uint8_t openPayload[] = {image::openMarker};
     append(makeSysExMessage(deviceCode, sysex::imageOpen, openPayload));
 

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-/** The layout of a firmware image: an opening message, one data message per 512-byte block, a closing message. */
+/** The layout of a firmware image: an opening message, one data message per 512-byte block, a closing
+ * message. */
 namespace image
 {
 inline constexpr std::size_t firmwareBytesPerBlock = 512;
-inline constexpr std::size_t blockHeaderLength = 4;  // block index and block count, big-endian
-inline constexpr std::size_t unpackedBlockLength = blockHeaderLength + firmwareBytesPerBlock;  // 516
+inline constexpr std::size_t blockHeaderLength = 4; // block index and block count, big-endian
+inline constexpr std::size_t unpackedBlockLength = blockHeaderLength + firmwareBytesPerBlock; // 516
 inline constexpr std::size_t packedBlockLength = 590;
 inline constexpr std::size_t dataMessageLength = 599;
 inline constexpr std::size_t controlMessageLength = 9;
@@ -19,7 +20,8 @@ inline constexpr std::size_t maxBlockCount = 0xFFFF;
 inline constexpr std::uint8_t fillByte = 0xFF;
 /** Bits 1 and 0 of the last packed group's header carry no data; the boot loader's images have them set. */
 inline constexpr std::uint8_t lastGroupSpareBits = 0x03;
-/** Byte 7 of the messages: 01 in the opening message (command 51), 00 in a data and 01 in the closing message (52). */
+/** Byte 7 of the messages: 01 in the opening message (command 51), 00 in a data and 01 in the closing message
+ * (52). */
 inline constexpr std::uint8_t openMarker = 0x01;
 inline constexpr std::uint8_t dataMarker = 0x00;
 inline constexpr std::uint8_t closeMarker = 0x01;

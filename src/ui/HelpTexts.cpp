@@ -7,14 +7,17 @@ const juce::String instructionsText =
     "This software updater will update a LX/LC amplifier's software.\n"
     "Please, follow the instructions below carefully.\n\n"
     "First connect the amplifier to the computer with the USB cable.\n\n"
-    "Then put the amplifier into update mode.This is done by pressing and holding down the button next to the "
-    "USB connector, while powering up the amplifier. This button is called either MUTE or UTIL depending on the "
+    "Then put the amplifier into update mode.This is done by pressing and holding down the button next to "
+    "the "
+    "USB connector, while powering up the amplifier. This button is called either MUTE or UTIL depending on "
+    "the "
     "amplifier model.\n\n"
     "Once the software updater has discovered the amplifier, you can run the software update by pressing the "
     "Update button.\n\n"
     "DO NOT turn off the amplifier or disconnect the USB cable until the update has finished.\n\n"
     "Please click the [VS info >] button for more information on VoiceSlot compatability.\n\n"
-    "If all the above points have been followed and your amplifier still has not been discovered, please click "
+    "If all the above points have been followed and your amplifier still has not been discovered, please "
+    "click "
     "on the [BOOT info >] button for further instructions.";
 
 const juce::String voiceSlotInfoText =

@@ -163,7 +163,8 @@ void MainContentComponent::tick()
     bootGeneric = deviceCom.midiInterface.genericBoot;
     deviceMidiName = deviceCom.getConnectedAppPortName();
 
-    if (deviceConnected != lastDeviceConnected || bootValid != lastBootValid || bootGeneric != lastBootGeneric)
+    if (deviceConnected != lastDeviceConnected || bootValid != lastBootValid ||
+        bootGeneric != lastBootGeneric)
     {
         usbSteady = false;
         startTimer(steadinessTimerId, steadinessIntervalMs);
@@ -221,8 +222,8 @@ void MainContentComponent::onUnknown()
 
     if (deviceConnected && !bootValid && !bootGeneric)
         state = UpdaterState::AppMode;
-    else if (!deviceConnected && bootValid && !bootGeneric && deviceMidiName != uiTexts::genericBootPortName
-             && deviceMidiName.isNotEmpty())
+    else if (!deviceConnected && bootValid && !bootGeneric &&
+             deviceMidiName != uiTexts::genericBootPortName && deviceMidiName.isNotEmpty())
         state = UpdaterState::BootValid;
     else if (!deviceConnected && bootValid && bootGeneric)
         state = UpdaterState::BootGeneric;
@@ -336,7 +337,8 @@ void MainContentComponent::onAppMode()
         return;
     }
 
-    appFirmwareVersion = deviceCom.midiInterface.isDeviceIdentified() ? deviceCom.midiInterface.firmwareVersion.load() : 0;
+    appFirmwareVersion =
+        deviceCom.midiInterface.isDeviceIdentified() ? deviceCom.midiInterface.firmwareVersion.load() : 0;
     modelSelector.setVisible(false);
     progressBar.setPercentageDisplay(false);
 

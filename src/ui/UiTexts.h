@@ -42,7 +42,7 @@ inline constexpr const char* logSeparator = "\t\t ";
 /** The local time as H:MM:SS on the 24-hour clock, no leading zero on the hours. */
 inline juce::String timeStamp(const juce::Time& time = juce::Time::getCurrentTime())
 {
-    return juce::String(time.getHours()) + ":" + juce::String(time.getMinutes()).paddedLeft('0', 2) + ":"
-           + juce::String(time.getSeconds()).paddedLeft('0', 2);
+    return juce::String(time.getHours()) + ":" + juce::String(time.getMinutes()).paddedLeft('0', 2) + ":" +
+           juce::String(time.getSeconds()).paddedLeft('0', 2);
 }
 } // namespace uiTexts

@@ -24,7 +24,8 @@ bool tickUntil(MidiInterfaceClass& link, VirtualMidiSystem& midi, Predicate done
 }
 
 /** A message as the amplifier would send it, for feeding the link directly. */
-inline juce::MidiMessage replyMessage(std::uint8_t code, std::uint8_t command, std::array<std::uint8_t, 5> group)
+inline juce::MidiMessage replyMessage(std::uint8_t code, std::uint8_t command,
+                                      std::array<std::uint8_t, 5> group)
 {
     std::vector<std::uint8_t> payload(group.begin(), group.end());
     const auto bytes = makeSysExMessage(code, command, payload);

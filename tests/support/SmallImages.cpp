@@ -54,7 +54,8 @@ const std::vector<std::uint8_t>& smallImage(const juce::String& key, int blocks)
 
 std::function<void(FirmwareCatalogue&)> smallImageCatalogue(int blocks)
 {
-    return [blocks](FirmwareCatalogue& catalogue) {
+    return [blocks](FirmwareCatalogue& catalogue)
+    {
         fillFirmwareCatalogue(catalogue);
         for (auto* entry : catalogue)
         {

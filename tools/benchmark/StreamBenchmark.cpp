@@ -26,8 +26,8 @@ double threadCpuMs(juce::Thread::ThreadID id)
 {
     clockid_t clock{};
     timespec ts{};
-    if (id == nullptr || pthread_getcpuclockid(reinterpret_cast<pthread_t>(id), &clock) != 0
-        || clock_gettime(clock, &ts) != 0)
+    if (id == nullptr || pthread_getcpuclockid(reinterpret_cast<pthread_t>(id), &clock) != 0 ||
+        clock_gettime(clock, &ts) != 0)
         return 0.0;
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1.0e6;
 }
@@ -39,7 +39,8 @@ int main(int argc, char** argv)
     juce::ScopedJuceInitialiser_GUI framework;
 
     std::vector<std::uint8_t> quickImage;
-    auto catalogue = [&](FirmwareCatalogue& entries) {
+    auto catalogue = [&](FirmwareCatalogue& entries)
+    {
         fillFirmwareCatalogue(entries);
         if (!quick)
             return;
@@ -75,7 +76,8 @@ int main(int argc, char** argv)
         workerCpuMs = std::max(workerCpuMs, threadCpuMs(deviceCom.getThreadId()));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    const double totalMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double totalMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     deviceCom.waitForThreadToExit(-1);
 
     const auto received = amp.getReceived();
@@ -86,16 +88,18 @@ int main(int argc, char** argv)
         sumOfMinimaMs += minimumGapMs(received[k].bytes.size());
         if (k == 0)
             continue;
-        const auto gap = std::chrono::duration<double, std::milli>(received[k].time - received[k - 1].time).count();
+        const auto gap =
+            std::chrono::duration<double, std::milli>(received[k].time - received[k - 1].time).count();
         const auto ratio = gap / minimumGapMs(received[k - 1].bytes.size());
         shortestRatio = std::min(shortestRatio, ratio);
         shortGaps += ratio < 1.0 ? 1 : 0;
     }
 
-    std::printf("image:                    %s, %zu messages (%d data blocks)\n", quick ? "quick" : "LX40 full size",
-                received.size(), static_cast<int>(received.size()) - 2);
+    std::printf("image:                    %s, %zu messages (%d data blocks)\n",
+                quick ? "quick" : "LX40 full size", received.size(), static_cast<int>(received.size()) - 2);
     std::printf("total time:               %.1f ms\n", totalMs);
-    std::printf("sum of minimum gaps:      %.1f ms (with the %.0f ms initial pause)\n", sumOfMinimaMs, initialPauseMs);
+    std::printf("sum of minimum gaps:      %.1f ms (with the %.0f ms initial pause)\n", sumOfMinimaMs,
+                initialPauseMs);
     std::printf("total / minimum:          %.5f\n", totalMs / sumOfMinimaMs);
     std::printf("shortest gap / its min:   %.5f\n", shortestRatio);
     std::printf("gaps below their minimum: %d\n", shortGaps);

@@ -8,8 +8,8 @@
 namespace
 {
 constexpr std::uint8_t maker[] = {0x00, 0x21, 0x5A};
-constexpr std::uint8_t cmdQueryVersion = 0x03, cmdVersionReply = 0x04, cmdQueryInfo = 0x05, cmdInfoReply = 0x06,
-                       cmdText = 0x15, cmdOpen = 0x51, cmdRecord = 0x52;
+constexpr std::uint8_t cmdQueryVersion = 0x03, cmdVersionReply = 0x04, cmdQueryInfo = 0x05,
+                       cmdInfoReply = 0x06, cmdText = 0x15, cmdOpen = 0x51, cmdRecord = 0x52;
 constexpr std::size_t controlLength = 9, dataLength = 599, blockPayload = 590, blockBytes = 512;
 constexpr int absentListingsOnRestart = 2;
 
@@ -34,7 +34,8 @@ std::vector<std::uint8_t> unpack(const std::uint8_t* packed, std::size_t length,
 std::vector<std::uint8_t> reply(std::uint8_t code, std::uint8_t command, juce::uint32 value)
 {
     const std::uint8_t data[] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                 static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+                                 static_cast<std::uint8_t>(value >> 16),
+                                 static_cast<std::uint8_t>(value >> 24)};
     std::uint8_t header = 0;
     std::vector<std::uint8_t> message{0xF0, maker[0], maker[1], maker[2], 0x00, code, command, 0};
     for (int k = 0; k < 4; ++k)
@@ -61,9 +62,8 @@ KnownDevice genericRecordFor(const KnownDevice& model)
 {
     juce::OwnedArray<KnownDevice> devices;
     appendKnownDevices(devices);
-    const juce::String name = model.firmwareKey.startsWith("LX4") || model.firmwareKey.startsWith("LX6")
-                                  ? "LX40/60"
-                                  : "LX/LC20";
+    const juce::String name =
+        model.firmwareKey.startsWith("LX4") || model.firmwareKey.startsWith("LX6") ? "LX40/60" : "LX/LC20";
     for (const auto* device : devices)
         if (device->displayName == name)
             return *device;
@@ -144,7 +144,8 @@ void VirtualAmplifier::restartIn(Mode newMode, std::chrono::milliseconds leaveAf
     imageOpen = false;
     previousStart.reset();
     if (pluggedIn)
-        system.reenumerate(*this, leaveAfter, getPortName(), {0x2A5A, getProductId()}, absentListingsOnRestart);
+        system.reenumerate(*this, leaveAfter, getPortName(), {0x2A5A, getProductId()},
+                           absentListingsOnRestart);
 }
 
 void VirtualAmplifier::setRestartDelay(std::chrono::milliseconds delay)
@@ -254,7 +255,8 @@ void VirtualAmplifier::receiveInApplication(const std::vector<std::uint8_t>& byt
     const auto command = bytes[6];
     if (command == cmdQueryVersion && bytes.size() == 8)
     {
-        system.sendToHost(*this, reply(model.deviceCode, cmdVersionReply, static_cast<juce::uint32>(firmwareVersion)));
+        system.sendToHost(
+            *this, reply(model.deviceCode, cmdVersionReply, static_cast<juce::uint32>(firmwareVersion)));
     }
     else if (command == cmdQueryInfo && bytes.size() == 8)
     {
@@ -293,9 +295,9 @@ void VirtualAmplifier::receiveInBoot(const std::vector<std::uint8_t>& bytes, Clo
         const auto minimum = std::chrono::milliseconds(std::max<std::size_t>(20, previousLength / 3 + 10));
         const auto gap = time - *previousStart;
         if (gap < minimum)
-            violation("message " + juce::String(messageNumber) + " came "
-                      + juce::String(std::chrono::duration<double, std::milli>(gap).count(), 3) + " ms after the one before; "
-                      + juce::String(minimum.count()) + " ms needed");
+            violation("message " + juce::String(messageNumber) + " came " +
+                      juce::String(std::chrono::duration<double, std::milli>(gap).count(), 3) +
+                      " ms after the one before; " + juce::String(minimum.count()) + " ms needed");
     }
     previousStart = time;
     previousLength = bytes.size();
@@ -307,8 +309,8 @@ void VirtualAmplifier::receiveInBoot(const std::vector<std::uint8_t>& bytes, Clo
     }
     if (bytes[5] != model.deviceCode)
     {
-        violation("message " + juce::String(messageNumber) + " carries device code " + juce::String(bytes[5])
-                  + ", not " + juce::String(model.deviceCode));
+        violation("message " + juce::String(messageNumber) + " carries device code " +
+                  juce::String(bytes[5]) + ", not " + juce::String(model.deviceCode));
         return;
     }
 
@@ -334,7 +336,8 @@ void VirtualAmplifier::receiveInBoot(const std::vector<std::uint8_t>& bytes, Clo
         const int index = (block[0] << 8) | block[1];
         const int count = (block[2] << 8) | block[3];
         if (index != expectedBlock)
-            violation("block " + juce::String(index) + " arrived where " + juce::String(expectedBlock) + " was due");
+            violation("block " + juce::String(index) + " arrived where " + juce::String(expectedBlock) +
+                      " was due");
         if (blockCount >= 0 && count != blockCount)
             violation("block " + juce::String(index) + " gives the count " + juce::String(count));
         blockCount = count;
@@ -346,8 +349,8 @@ void VirtualAmplifier::receiveInBoot(const std::vector<std::uint8_t>& bytes, Clo
     {
         imageOpen = false;
         if (expectedBlock != blockCount)
-            violation("the image closed after " + juce::String(expectedBlock) + " of " + juce::String(blockCount)
-                      + " blocks");
+            violation("the image closed after " + juce::String(expectedBlock) + " of " +
+                      juce::String(blockCount) + " blocks");
         if (imageFaulty)
             return;
         completedFirmware = imageFirmware;

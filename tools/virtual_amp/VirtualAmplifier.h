@@ -37,7 +37,8 @@ public:
     /** Its ports and USB entry vanish at once. */
     void unplug();
     /** Restarts in another mode: it leaves the bus after `leaveAfter` and comes back under the new mode's
-        identity once the host has looked for devices a few times without it, as a real device re-enumerates. */
+        identity once the host has looked for devices a few times without it, as a real device re-enumerates.
+     */
     void restartIn(Mode mode, std::chrono::milliseconds leaveAfter = std::chrono::milliseconds(0));
     /** How long after a good image's closing message the boot loader restarts (default 300 ms). */
     void setRestartDelay(std::chrono::milliseconds delay);
@@ -47,7 +48,8 @@ public:
     juce::int32 getFirmwareVersion() const;
     bool werePresetsErased() const;
     bool wasFirmwareErased() const;
-    /** The firmware version it reports after a good image; by default the one of its model's catalogue entry. */
+    /** The firmware version it reports after a good image; by default the one of its model's catalogue entry.
+     */
     void setVersionAfterUpdate(juce::int32 version);
     /** The name its ports carry in generic boot mode (a system may list them as "USB Audio Device"). */
     void setGenericBootPortName(const juce::String& name);

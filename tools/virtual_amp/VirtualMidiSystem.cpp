@@ -106,12 +106,13 @@ void VirtualMidiSystem::detach(Device& device)
     std::erase_if(pending, ofDevice);
 }
 
-void VirtualMidiSystem::reenumerate(Device& device, std::chrono::milliseconds leaveAfter, const juce::String& portName,
-                                    UsbIds usb, int absentListings)
+void VirtualMidiSystem::reenumerate(Device& device, std::chrono::milliseconds leaveAfter,
+                                    const juce::String& portName, UsbIds usb, int absentListings)
 {
     const std::lock_guard guard(lock);
     std::erase_if(pending, [&device](const Pending& p) { return p.device == &device; });
-    pending.push_back({&device, std::chrono::steady_clock::now() + leaveAfter, false, portName, usb, absentListings});
+    pending.push_back(
+        {&device, std::chrono::steady_clock::now() + leaveAfter, false, portName, usb, absentListings});
     if (leaveAfter.count() <= 0)
         noteDepartures();
 }
@@ -191,7 +192,8 @@ void VirtualMidiSystem::deliveryLoop()
     }
 }
 
-void VirtualMidiSystem::addOtherPorts(const juce::StringArray& inputNames, const juce::StringArray& outputNames)
+void VirtualMidiSystem::addOtherPorts(const juce::StringArray& inputNames,
+                                      const juce::StringArray& outputNames)
 {
     const std::lock_guard guard(lock);
     for (const auto& name : inputNames)

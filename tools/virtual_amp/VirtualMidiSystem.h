@@ -32,11 +32,11 @@ public:
     void attach(Device& device, const juce::String& portName, UsbIds usb);
     /** Removes a device's ports and USB entry at once. */
     void detach(Device& device);
-    /** Detaches a device once `leaveAfter` has passed (at the host's next look at the ports or USB devices), then
-        attaches it under a new name and USB identity once the host has looked `absentListings` times without
-        finding it, as a device that restarts and re-enumerates. */
-    void reenumerate(Device& device, std::chrono::milliseconds leaveAfter, const juce::String& portName, UsbIds usb,
-                     int absentListings);
+    /** Detaches a device once `leaveAfter` has passed (at the host's next look at the ports or USB devices),
+       then attaches it under a new name and USB identity once the host has looked `absentListings` times
+       without finding it, as a device that restarts and re-enumerates. */
+    void reenumerate(Device& device, std::chrono::milliseconds leaveAfter, const juce::String& portName,
+                     UsbIds usb, int absentListings);
     /** Queues a message from a device to the host; it arrives on the delivery thread, like a MIDI input's. */
     void sendToHost(Device& device, const std::vector<std::uint8_t>& bytes);
     /** Waits until every queued message to the host has been delivered or dropped. */

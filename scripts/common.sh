@@ -1,0 +1,36 @@
+# Shared by run.sh and test.sh: installs what is missing from Debian's archive, then configures and builds.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  juce-modules-source libpng-dev libjpeg-dev zlib1g-dev libfreetype-dev libfontconfig1-dev
+  libudev-dev umockdev libumockdev-dev
+  googletest libgtest-dev
+  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+)
+
+install_missing_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# $1: build folder, further arguments go to cmake's configuration.
+configure_and_build() {
+  local dir="$1"
+  shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  fi
+  cmake --build "$dir" --parallel "$(nproc)"
+}

@@ -1,0 +1,60 @@
+// The updater's window with a virtual amplifier attached instead of the system's MIDI ports and USB devices,
+// for trying the program out and for screenshots:  lclx_virtual_updater [firmwareKey] [app|boot|generic]
+// [version]
+
+#include "VirtualAmplifier.h"
+#include "app/ColourScheme.h"
+#include "ui/MainContentComponent.h"
+
+/** A window that quits the program when closed. */
+class QuittingWindow : public juce::DocumentWindow
+{
+public:
+    using juce::DocumentWindow::DocumentWindow;
+    void closeButtonPressed() override { juce::JUCEApplication::getInstance()->systemRequestedQuit(); }
+};
+
+class VirtualUpdaterApplication : public juce::JUCEApplication
+{
+public:
+    const juce::String getApplicationName() override { return "LC/LX Software Updater"; }
+    const juce::String getApplicationVersion() override { return "3"; }
+
+    void initialise(const juce::String& commandLine) override
+    {
+        const auto args = juce::StringArray::fromTokens(commandLine, true);
+        const auto key = args.size() > 0 ? args[0] : juce::String("LX40");
+        const auto modeName = args.size() > 1 ? args[1] : juce::String("boot");
+        const auto mode = modeName == "app"       ? VirtualAmplifier::Mode::application
+                          : modeName == "generic" ? VirtualAmplifier::Mode::genericBoot
+                                                  : VirtualAmplifier::Mode::boot;
+        amplifier =
+            std::make_unique<VirtualAmplifier>(midi, key, mode, args.size() > 2 ? args[2].getIntValue() : 0);
+
+        juce::LookAndFeel::setDefaultLookAndFeel(&lookAndFeel);
+        applyColourScheme(lookAndFeel);
+        window = std::make_unique<QuittingWindow>(
+            getApplicationName() + " " + getApplicationVersion(), juce::Colour(0xFFD3D3D3),
+            juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true);
+        window->setUsingNativeTitleBar(false);
+        window->setContentOwned(
+            new MainContentComponent({.ports = &midi, .enumerateUsb = midi.usbEnumerator()}), true);
+        window->centreWithSize(window->getWidth(), window->getHeight());
+        window->setResizable(false, false);
+        window->setVisible(true);
+    }
+
+    void shutdown() override
+    {
+        window.reset();
+        amplifier.reset();
+    }
+
+private:
+    VirtualMidiSystem midi;
+    std::unique_ptr<VirtualAmplifier> amplifier;
+    juce::LookAndFeel_V3 lookAndFeel;
+    std::unique_ptr<QuittingWindow> window;
+};
+
+START_JUCE_APPLICATION(VirtualUpdaterApplication)
