@@ -21,8 +21,7 @@ MidiInterfaceClass::~MidiInterfaceClass()
 {
     stopTimer();
     closePorts();
-    while (!knownDevices.isEmpty())
-        knownDevices.removeLast();
+    // knownDevices deletes its records with itself, the last first.
 }
 
 bool MidiInterfaceClass::isDeviceIdentified() const

@@ -53,6 +53,22 @@ int main(int argc, char** argv)
         entries[0]->imageSize = static_cast<juce::uint32>(quickImage.size());
     };
 
+    // One discovery tick while an amplifier in application mode has not answered yet: a scan step and the
+    // identity queries for all eleven records, on the message thread.
+    double discoveryTickMs = 0.0;
+    {
+        VirtualMidiSystem silent;
+        silent.addOtherPorts({"in"}, {"out 0", "out 1"});
+        silent.addUsbEntry({0x2A5A, 0x0045});
+        DeviceCom scanning({.ports = &silent, .enumerateUsb = silent.usbEnumerator()});
+        constexpr int ticks = 10;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < ticks; ++i)
+            scanning.midiInterface.timerCallback();
+        discoveryTickMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / ticks;
+    }
+
     VirtualMidiSystem midi;
     VirtualAmplifier amp(midi, "LX40", VirtualAmplifier::Mode::boot, 0);
     DeviceCom deviceCom({.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = catalogue});
@@ -104,6 +120,7 @@ int main(int argc, char** argv)
     std::printf("shortest gap / its min:   %.5f\n", shortestRatio);
     std::printf("gaps below their minimum: %d\n", shortGaps);
     std::printf("worker CPU time:          %.1f ms\n", workerCpuMs);
+    std::printf("discovery tick, scanning: %.1f ms (11 records)\n", discoveryTickMs);
 
     const auto violations = amp.getViolations();
     for (const auto& v : violations)
