@@ -242,30 +242,24 @@ juce::StringArray VirtualMidiSystem::getHostViolations()
     return hostViolations;
 }
 
-int VirtualMidiSystem::getOpenOutputCount()
+juce::StringArray VirtualMidiSystem::listNames(const std::vector<Port>& ports)
 {
     const std::lock_guard guard(lock);
-    return static_cast<int>(openOutputs.size());
+    noteListing();
+    juce::StringArray names;
+    for (const auto& port : ports)
+        names.add(port.name);
+    return names;
 }
 
 juce::StringArray VirtualMidiSystem::getInputNames()
 {
-    const std::lock_guard guard(lock);
-    noteListing();
-    juce::StringArray names;
-    for (const auto& port : inputs)
-        names.add(port.name);
-    return names;
+    return listNames(inputs);
 }
 
 juce::StringArray VirtualMidiSystem::getOutputNames()
 {
-    const std::lock_guard guard(lock);
-    noteListing();
-    juce::StringArray names;
-    for (const auto& port : outputs)
-        names.add(port.name);
-    return names;
+    return listNames(outputs);
 }
 
 std::unique_ptr<MidiOutputPort> VirtualMidiSystem::openOutput(int index)

@@ -61,7 +61,6 @@ public:
     juce::StringArray getHostViolations();
     /** How long a send holds a port outside the world lock, to make a race with a close likely. */
     void setSendDuration(std::chrono::microseconds duration) { sendDuration = duration; }
-    int getOpenOutputCount();
 
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
@@ -92,6 +91,8 @@ private:
     class InputPort;
     class OutputPort;
 
+    /** The names of a port list, after noting that the host looked. */
+    juce::StringArray listNames(const std::vector<Port>& ports);
     void noteListing();
     void noteDepartures();
     void deliveryLoop();
