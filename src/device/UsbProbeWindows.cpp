@@ -1,9 +1,12 @@
 #include "device/UsbProbe.h"
 
-#include <cfgmgr32.h>
+// clang-format off
+#include <windows.h>
+#include <initguid.h> // defines the device class GUIDs of devguid.h in this file
 #include <devguid.h>
 #include <setupapi.h>
-#include <windows.h>
+#include <cfgmgr32.h>
+// clang-format on
 
 // The present USB devices of the sound, video and game controllers class, through the Setup API.
 
