@@ -3,7 +3,6 @@
 #include "support/SmallImages.h"
 #include "ui/HelpTexts.h"
 
-#include <regex>
 #include <thread>
 
 namespace
@@ -89,14 +88,19 @@ struct Window
     int ticks = 0;
 };
 
-bool isLogLine(const juce::String& line, const std::string& start)
+/** A log line: its text, two tabs and a blank, and the time as H:MM:SS on the 24-hour clock. */
+bool isLogLine(const juce::String& line, const juce::String& start)
 {
-    static const std::regex stamp("\t\t [0-9]{1,2}:[0-5][0-9]:[0-5][0-9]$");
-    const auto text = line.toStdString();
-    if (text.rfind(start, 0) != 0 || !std::regex_search(text, stamp))
+    if (!line.startsWith(start) || !line.contains("\t\t "))
         return false;
-    const auto hours = std::stoi(text.substr(text.rfind(' ') + 1));
-    return hours < 24;
+    const auto parts = juce::StringArray::fromTokens(line.fromLastOccurrenceOf("\t\t ", false, false), ":", "");
+    if (parts.size() != 3 || parts[0].isEmpty() || parts[0].length() > 2 || parts[1].length() != 2
+        || parts[2].length() != 2 || (parts[0].length() == 2 && parts[0][0] == '0'))
+        return false;
+    for (const auto& p : parts)
+        if (!p.containsOnly("0123456789"))
+            return false;
+    return parts[0].getIntValue() < 24 && parts[1].getIntValue() < 60 && parts[2].getIntValue() < 60;
 }
 } // namespace
 
