@@ -93,9 +93,10 @@ bool isLogLine(const juce::String& line, const juce::String& start)
 {
     if (!line.startsWith(start) || !line.contains("\t\t "))
         return false;
-    const auto parts = juce::StringArray::fromTokens(line.fromLastOccurrenceOf("\t\t ", false, false), ":", "");
-    if (parts.size() != 3 || parts[0].isEmpty() || parts[0].length() > 2 || parts[1].length() != 2
-        || parts[2].length() != 2 || (parts[0].length() == 2 && parts[0][0] == '0'))
+    const auto parts =
+        juce::StringArray::fromTokens(line.fromLastOccurrenceOf("\t\t ", false, false), ":", "");
+    if (parts.size() != 3 || parts[0].isEmpty() || parts[0].length() > 2 || parts[1].length() != 2 ||
+        parts[2].length() != 2 || (parts[0].length() == 2 && parts[0][0] == '0'))
         return false;
     for (const auto& p : parts)
         if (!p.containsOnly("0123456789"))

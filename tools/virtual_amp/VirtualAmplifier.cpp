@@ -264,12 +264,12 @@ void VirtualAmplifier::receiveInApplication(const std::vector<std::uint8_t>& byt
     }
     else if (command == cmdText)
     {
-        bool spare = false;
-        const auto text = unpack(bytes.data() + 7, bytes.size() - 8, spare);
-        const std::string command_text(text.begin(), text.end());
-        if (command_text == "erasevs")
+        bool spareBitsSet = false; // text commands leave them clear; only images set them
+        const auto text = unpack(bytes.data() + 7, bytes.size() - 8, spareBitsSet);
+        const std::string commandText(text.begin(), text.end());
+        if (commandText == "erasevs")
             presetsErased = true;
-        else if (command_text == "eraseapp")
+        else if (commandText == "eraseapp")
         {
             firmwareErased = true;
             firmwareVersion = 0;
