@@ -310,3 +310,18 @@ TEST(FirmwareStream, ImagesThatBreakTheLayoutEndTheRunWithoutReadingOutsideThem)
         EXPECT_EQ(bytesReceived(amp, Mode::boot).size(), c.messagesSent);
     }
 }
+
+TEST(FirmwareStream, DestroyingTheEngineWaitsUntilTheWholeImageIsSent)
+{
+    VirtualMidiSystem midi;
+    VirtualAmplifier amp(midi, "LX60", Mode::boot, 0);
+    {
+        DeviceCom deviceCom(
+            {.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = smallImageCatalogue(smallBlocks)});
+        for (int i = 0; i < 4; ++i)
+            deviceCom.midiInterface.timerCallback();
+        ASSERT_TRUE(deviceCom.startUpdate(""));
+    }
+    EXPECT_EQ(bytesReceived(amp, Mode::boot), messagesOf(smallImage("LX60", smallBlocks)));
+    EXPECT_EQ(amp.getCompletedImages(), 1);
+}
