@@ -1,5 +1,6 @@
 #include "VirtualAmplifier.h"
 
+#include "device/MakerIds.h"
 #include "engine/FirmwareCatalogue.h"
 #include "engine/KnownDeviceTable.h"
 
@@ -7,7 +8,8 @@
 // own code, so that a mistake on one side shows up on the other.
 namespace
 {
-constexpr std::uint8_t maker[] = {0x00, 0x21, 0x5A};
+// The maker's identities are the program's own; the message layouts below are written out independently.
+constexpr auto makerId = maker::sysExManufacturerId;
 constexpr std::uint8_t cmdQueryVersion = 0x03, cmdVersionReply = 0x04, cmdQueryInfo = 0x05,
                        cmdInfoReply = 0x06, cmdText = 0x15, cmdOpen = 0x51, cmdRecord = 0x52;
 constexpr std::size_t controlLength = 9, dataLength = 599, blockPayload = 590, blockBytes = 512;
@@ -37,7 +39,7 @@ std::vector<std::uint8_t> reply(std::uint8_t code, std::uint8_t command, juce::u
                                  static_cast<std::uint8_t>(value >> 16),
                                  static_cast<std::uint8_t>(value >> 24)};
     std::uint8_t header = 0;
-    std::vector<std::uint8_t> message{0xF0, maker[0], maker[1], maker[2], 0x00, code, command, 0};
+    std::vector<std::uint8_t> message{0xF0, makerId[0], makerId[1], makerId[2], 0x00, code, command, 0};
     for (int k = 0; k < 4; ++k)
     {
         if ((data[k] & 0x80) != 0)
@@ -89,34 +91,30 @@ VirtualAmplifier::~VirtualAmplifier()
     system.detach(*this);
 }
 
-juce::uint16 VirtualAmplifier::getProductId() const
+VirtualAmplifier::Identity VirtualAmplifier::identity() const
 {
-    const std::lock_guard guard(system.worldLock());
     switch (mode)
     {
     case Mode::application:
-        return model.appProductId;
+        return {model.appPortName, {maker::usbVendorId, model.appProductId}};
     case Mode::boot:
-        return model.bootProductId;
+        return {model.bootPortName, {maker::usbVendorId, model.bootProductId}};
     case Mode::genericBoot:
-        return genericRecord.bootProductId;
+        return {genericBootPortName, {maker::usbVendorId, genericRecord.bootProductId}};
     }
-    return 0;
+    return {};
+}
+
+juce::uint16 VirtualAmplifier::getProductId() const
+{
+    const std::lock_guard guard(system.worldLock());
+    return identity().usb.productId;
 }
 
 juce::String VirtualAmplifier::getPortName() const
 {
     const std::lock_guard guard(system.worldLock());
-    switch (mode)
-    {
-    case Mode::application:
-        return model.appPortName;
-    case Mode::boot:
-        return model.bootPortName;
-    case Mode::genericBoot:
-        return genericBootPortName;
-    }
-    return {};
+    return identity().portName;
 }
 
 void VirtualAmplifier::plugIn()
@@ -127,7 +125,8 @@ void VirtualAmplifier::plugIn()
     pluggedIn = true;
     imageOpen = false;
     previousStart.reset();
-    system.attach(*this, getPortName(), {0x2A5A, getProductId()});
+    const auto now = identity();
+    system.attach(*this, now.portName, now.usb);
 }
 
 void VirtualAmplifier::unplug()
@@ -144,8 +143,10 @@ void VirtualAmplifier::restartIn(Mode newMode, std::chrono::milliseconds leaveAf
     imageOpen = false;
     previousStart.reset();
     if (pluggedIn)
-        system.reenumerate(*this, leaveAfter, getPortName(), {0x2A5A, getProductId()},
-                           absentListingsOnRestart);
+    {
+        const auto next = identity();
+        system.reenumerate(*this, leaveAfter, next.portName, next.usb, absentListingsOnRestart);
+    }
 }
 
 void VirtualAmplifier::setRestartDelay(std::chrono::milliseconds delay)
@@ -244,7 +245,7 @@ bool VirtualAmplifier::checkFrame(const std::vector<std::uint8_t>& bytes)
     for (std::size_t i = 1; i + 1 < bytes.size(); ++i)
         if ((bytes[i] & 0x80) != 0)
             return false;
-    return bytes[1] == maker[0] && bytes[2] == maker[1] && bytes[3] == maker[2] && bytes[4] == 0x00;
+    return bytes[1] == makerId[0] && bytes[2] == makerId[1] && bytes[3] == makerId[2] && bytes[4] == 0x00;
 }
 
 void VirtualAmplifier::receiveInApplication(const std::vector<std::uint8_t>& bytes)

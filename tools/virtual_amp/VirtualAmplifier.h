@@ -66,6 +66,14 @@ public:
     void receiveFromHost(const std::vector<std::uint8_t>& bytes) override;
 
 private:
+    /** The port name and USB IDs it shows in its present mode. */
+    struct Identity
+    {
+        juce::String portName;
+        UsbIds usb;
+    };
+    Identity identity() const;
+
     void receiveInApplication(const std::vector<std::uint8_t>& bytes);
     void receiveInBoot(const std::vector<std::uint8_t>& bytes, Clock::time_point time);
     void violation(const juce::String& text);
