@@ -12,8 +12,10 @@ constexpr int smallBlocks = 3;
 struct Rig
 {
     explicit Rig(std::function<void(FirmwareCatalogue&)> catalogue = smallImageCatalogue(smallBlocks))
-        : deviceCom(
-              {.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = std::move(catalogue)})
+        : deviceCom({.ports = &midi,
+                     .enumerateUsb = midi.usbEnumerator(),
+                     .fillCatalogue = std::move(catalogue),
+                     .holdOffSleep = sleep.inhibitor()})
     {
     }
 
@@ -43,6 +45,7 @@ struct Rig
     }
 
     VirtualMidiSystem midi;
+    CountingSleepInhibitor sleep;
     DeviceCom deviceCom;
 };
 
@@ -103,6 +106,9 @@ TEST(FirmwareStream, SendsEveryMessageInOrderWithItsPauseAndTheAmplifierTakesThe
     for (const auto p : seen)
         EXPECT_NE(std::find(allowed.begin(), allowed.end(), p), allowed.end()) << p;
     EXPECT_EQ(seen.back(), 1.12f);
+    EXPECT_EQ(rig.deviceCom.getRunOutcome(), RunOutcome::finished);
+    EXPECT_EQ(rig.sleep.taken.load(), 1) << "sleep is held off for the run";
+    EXPECT_EQ(rig.sleep.held.load(), 0) << "and let go at its end";
 
     // The amplifier comes back in application mode with the new version.
     ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().isDeviceIdentified(); }));
@@ -182,7 +188,7 @@ TEST(FirmwareStream, ARepairNeedsAGenericBootAndAnImageAndPausesLongerFirst)
     EXPECT_LT(delay, std::chrono::milliseconds(450));
 }
 
-TEST(FirmwareStream, AnUnpluggedAmplifierLetsTheRunGoOnToTheEndWithoutTouchingAClosedPort)
+TEST(FirmwareStream, AnUnpluggedAmplifierBreaksTheRunOffWithoutTouchingAClosedPort)
 {
     Rig rig(smallImageCatalogue(8));
     VirtualAmplifier amp(rig.midi, "LC20-B", Mode::boot, 0);
@@ -193,24 +199,27 @@ TEST(FirmwareStream, AnUnpluggedAmplifierLetsTheRunGoOnToTheEndWithoutTouchingAC
     while (rig.deviceCom.getProgress() < 0.3f)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     amp.unplug();
-    // The message thread sees the ports go and closes the output while the worker keeps sending.
+    // The message thread sees the ports go and closes the output while the worker may be sending.
     for (int i = 0; i < 5 && rig.deviceCom.isThreadRunning(); ++i)
         rig.link().timerCallback();
     EXPECT_FALSE(rig.link().bootDetected.load());
 
     const auto seen = rig.followRun();
-    EXPECT_EQ(seen.back(), 1.12f);
-    EXPECT_LT(amp.getReceived().size(), 10u);
+    EXPECT_EQ(rig.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
+    EXPECT_GT(seen.back(), 0.3f);
+    EXPECT_LT(seen.back(), 1.0f) << "a broken-off run keeps what it had sent and never claims the end";
+    EXPECT_EQ(rig.sleep.held.load(), 0);
     EXPECT_EQ(amp.getCompletedImages(), 0);
     EXPECT_TRUE(rig.midi.getHostViolations().isEmpty()) << rig.midi.getHostViolations().joinIntoString("\n");
 }
 
-TEST(FirmwareStream, ProgressKeepsTheLastRunsEndUntilTheNextRunHasPaused)
+TEST(FirmwareStream, ARunStartsAtZeroAndNeverSendsWithoutAnOpenOutput)
 {
     Rig rig;
     VirtualAmplifier amp(rig.midi, "LX40", Mode::boot, 0);
     ASSERT_TRUE(rig.findBootDevice());
     ASSERT_TRUE(rig.deviceCom.startUpdate(""));
+    EXPECT_FALSE(rig.deviceCom.startUpdate("")) << "a start while a run is going on";
     rig.followRun();
     ASSERT_EQ(rig.deviceCom.getProgress(), 1.12f);
 
@@ -218,11 +227,20 @@ TEST(FirmwareStream, ProgressKeepsTheLastRunsEndUntilTheNextRunHasPaused)
     rig.link().resetConnection();
     ASSERT_TRUE(rig.findBootDevice());
     ASSERT_TRUE(rig.deviceCom.startUpdate(""));
-    EXPECT_EQ(rig.deviceCom.getProgress(), 1.12f) << "during the initial pause";
-    // A start while a run is going on changes nothing and still answers true.
-    EXPECT_TRUE(rig.deviceCom.startUpdate(""));
+    EXPECT_EQ(rig.deviceCom.getProgress(), 0.0f) << "never the last run's end";
+    EXPECT_EQ(rig.deviceCom.getRunOutcome(), RunOutcome::running);
     rig.followRun();
     EXPECT_EQ(amp.getCompletedImages(), 2);
+
+    // A boot device whose port is not found: nothing is sent and nothing claims success.
+    Rig portless;
+    portless.midi.addOtherPorts({"Keyboard"}, {"Keyboard"});
+    portless.midi.addUsbEntry({0x2A5A, 0x0044});
+    ASSERT_TRUE(portless.findBootDevice());
+    EXPECT_FALSE(portless.deviceCom.startUpdate(""));
+    EXPECT_EQ(portless.deviceCom.getRunOutcome(), RunOutcome::refused);
+    EXPECT_EQ(portless.deviceCom.getProgress(), 0.0f);
+    EXPECT_FALSE(portless.deviceCom.isThreadRunning());
 }
 
 TEST(Erase, SendsBothCommandsWithTheDeviceCodeAndResetsTheLink)
@@ -268,14 +286,13 @@ TEST(Erase, WithNoOutputOpenFailsAfterItsPausesAndStillResetsTheLink)
     EXPECT_FALSE(rig.link().bootDetected.load());
 }
 
-TEST(FirmwareStream, ImagesThatBreakTheLayoutEndTheRunWithoutReadingOutsideThem)
+TEST(FirmwareStream, ImagesThatBreakTheLayoutAreRefusedWithNothingSent)
 {
     const auto& good = smallImage("LX40", 2);
     struct Case
     {
         const char* what;
         std::vector<std::uint8_t> image;
-        std::size_t messagesSent;
     };
     auto withoutFirstEnd = good;
     withoutFirstEnd[8] = 0x00; // the opening message loses its F7; the next F0 comes before any F7
@@ -284,11 +301,11 @@ TEST(FirmwareStream, ImagesThatBreakTheLayoutEndTheRunWithoutReadingOutsideThem)
     trailing.insert(trailing.end(), {0x00, 0x01, 0x02});
     auto noStart = good;
     noStart[0] = 0x00;
-    const std::vector<Case> cases{{"missing end byte", withoutFirstEnd, 0},
-                                  {"truncated", truncated, 3},
-                                  {"trailing bytes", trailing, 4},
-                                  {"no F0 at the start", noStart, 0},
-                                  {"empty", {}, 0}};
+    const std::vector<Case> cases{{"missing end byte", withoutFirstEnd},
+                                  {"truncated", truncated},
+                                  {"trailing bytes", trailing},
+                                  {"no F0 at the start", noStart},
+                                  {"empty", {}}};
 
     for (const auto& c : cases)
     {
@@ -305,23 +322,31 @@ TEST(FirmwareStream, ImagesThatBreakTheLayoutEndTheRunWithoutReadingOutsideThem)
             });
         VirtualAmplifier amp(rig.midi, "LX40", Mode::boot, 0);
         ASSERT_TRUE(rig.findBootDevice());
-        ASSERT_EQ(rig.deviceCom.startUpdate(""), true);
-        EXPECT_EQ(rig.followRun().back(), 1.12f);
-        EXPECT_EQ(bytesReceived(amp, Mode::boot).size(), c.messagesSent);
+        EXPECT_FALSE(rig.deviceCom.startUpdate(""));
+        EXPECT_EQ(rig.deviceCom.getRunOutcome(), RunOutcome::refused);
+        EXPECT_FALSE(rig.deviceCom.isThreadRunning());
+        EXPECT_TRUE(bytesReceived(amp, Mode::boot).empty()) << "not even the part before the fault";
     }
 }
 
-TEST(FirmwareStream, DestroyingTheEngineWaitsUntilTheWholeImageIsSent)
+TEST(FirmwareStream, DestroyingTheEngineStopsARunningUpdateAfterItsCurrentMessage)
 {
     VirtualMidiSystem midi;
     VirtualAmplifier amp(midi, "LX60", Mode::boot, 0);
-    {
-        DeviceCom deviceCom(
-            {.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = smallImageCatalogue(smallBlocks)});
-        for (int i = 0; i < 4; ++i)
-            deviceCom.midiInterface.timerCallback();
-        ASSERT_TRUE(deviceCom.startUpdate(""));
-    }
-    EXPECT_EQ(bytesReceived(amp, Mode::boot), messagesOf(smallImage("LX60", smallBlocks)));
-    EXPECT_EQ(amp.getCompletedImages(), 1);
+    std::optional<DeviceCom> deviceCom;
+    deviceCom.emplace(DeviceComSeams{
+        .ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = smallImageCatalogue(8)});
+    for (int i = 0; i < 4; ++i)
+        deviceCom->midiInterface.timerCallback();
+    ASSERT_TRUE(deviceCom->startUpdate(""));
+    while (amp.getReceived().size() < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto t0 = std::chrono::steady_clock::now();
+    deviceCom.reset();
+    const auto destroying = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(destroying, std::chrono::milliseconds(1000));
+    const auto received = amp.getReceived().size();
+    EXPECT_GE(received, 3u);
+    EXPECT_LE(received, 4u) << "at most the message under way when the stop came";
+    EXPECT_EQ(amp.getCompletedImages(), 0);
 }

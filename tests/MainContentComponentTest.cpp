@@ -2,6 +2,7 @@
 #include "support/LinkHelpers.h"
 #include "support/SmallImages.h"
 #include "ui/HelpTexts.h"
+#include "ui/UiTexts.h"
 
 #include <thread>
 
@@ -21,13 +22,15 @@ public:
    tick. */
 struct Window
 {
-    explicit Window(int blocks = 3)
+    explicit Window(int blocks = 3, std::optional<SleepInhibitor> holdOffSleep = {},
+                    std::function<void(FirmwareCatalogue&)> catalogue = {})
     {
         juce::Logger::setCurrentLogger(&log);
         c = std::make_unique<MainContentComponent>(
             DeviceComSeams{.ports = &midi,
                            .enumerateUsb = midi.usbEnumerator(),
-                           .fillCatalogue = smallImageCatalogue(blocks)});
+                           .fillCatalogue = catalogue ? std::move(catalogue) : smallImageCatalogue(blocks),
+                           .holdOffSleep = holdOffSleep ? std::move(*holdOffSleep) : sleep.inhibitor()});
     }
 
     ~Window()
@@ -81,6 +84,7 @@ struct Window
     juce::String barText() const { return c->progressBar.getTextToDisplay(); }
 
     VirtualMidiSystem midi;
+    CountingSleepInhibitor sleep;
     CapturingLogger log;
     std::unique_ptr<MainContentComponent> c;
     juce::int64 now = 0;
@@ -269,6 +273,156 @@ TEST(UpdaterRoads, AnUnplugHalfWayIsAnAbortButNotAtTheVeryStartOrEnd)
     }
 }
 
+TEST(UpdaterRoads, ACablePulledAfterAnyMessageIsAnAbortAndTheRunSendsNothingMore)
+{
+    constexpr int blocks = 3;
+    for (std::size_t k = 1; k <= blocks + 2; ++k)
+    {
+        SCOPED_TRACE("pulled after message " + std::to_string(k));
+        Window w(blocks);
+        VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
+        auto& c = *w.c;
+        ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle; }));
+        amp.unplugAfter(k);
+        c.buttonClicked(&c.updateButton);
+        bool saidFinished = false;
+        auto watch = [&]
+        {
+            saidFinished |=
+                c.statusLabel.getText() == uiTexts::updateFinishedStatus || c.state == UpdaterState::Updated;
+        };
+        ASSERT_TRUE(w.runUntil(
+            [&]
+            {
+                watch();
+                return !amp.isPluggedIn();
+            }));
+        amp.plugIn(); // again in update mode, as the recovery text asks; after the last message, in its new
+                      // mode
+        for (int i = 0; i < 60; ++i) // 600 ms of real time: the old run would have sent again by now
+        {
+            w.step();
+            watch();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+
+        if (k == blocks + 2)
+        {
+            EXPECT_TRUE(saidFinished);
+            EXPECT_EQ(amp.getCompletedImages(), 1);
+            continue;
+        }
+        EXPECT_FALSE(saidFinished);
+        EXPECT_EQ(c.state, UpdaterState::Aborted);
+        EXPECT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
+        EXPECT_EQ(amp.getReceived().size(), k)
+            << "the amplifier plugged in again receives nothing of that run";
+        EXPECT_TRUE(isLogLine(w.log.lines[w.log.lines.size() - 2], "Upd. terminated @: "))
+            << w.log.lines.joinIntoString("\n");
+    }
+}
+
+TEST(UpdaterRoads, ASecondRunInOneSittingIsFinishedOnlyOnceItsImageIsDelivered)
+{
+    // No way to hold off sleep here: the runs go on, and the log says so once.
+    Window w(3, SleepInhibitor(
+                    [](juce::String& failure) -> std::unique_ptr<SleepHold>
+                    {
+                        failure = "no system D-Bus";
+                        return nullptr;
+                    }));
+    auto& c = *w.c;
+    auto first = std::make_unique<VirtualAmplifier>(w.midi, "LX40", Mode::boot, 0);
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle; }));
+    c.buttonClicked(&c.updateButton);
+    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == uiTexts::allFine; }));
+    first.reset();
+    w.run(1000);
+
+    VirtualAmplifier second(w.midi, "LX20", Mode::application, 1000);
+    bool early = false;
+    ASSERT_TRUE(w.runUntil(
+        [&]
+        {
+            early |= second.getCompletedImages() == 0 &&
+                     (c.state == UpdaterState::Updated ||
+                      c.statusLabel.getText() == uiTexts::updateFinishedStatus);
+            return c.statusLabel.getText() == uiTexts::allFine && second.getCompletedImages() == 1;
+        }))
+        << w.log.lines.joinIntoString("\n") << "\n"
+        << c.statusLabel.getText() << "\n"
+        << w.barText();
+    EXPECT_FALSE(early) << w.log.lines.joinIntoString("\n")
+                        << "\n\"Update finished!\" before the erased amplifier had its closing record";
+    EXPECT_TRUE(c.deviceCom.isAcceptedFirmwareVersion(second.getFirmwareVersion()));
+
+    int sleepLines = 0;
+    for (const auto& line : w.log.lines)
+        sleepLines +=
+            line.startsWith("Sleep could not be held off during the update: no system D-Bus") ? 1 : 0;
+    EXPECT_EQ(sleepLines, 1) << w.log.lines.joinIntoString("\n");
+}
+
+TEST(UpdaterRoads, AnUpdateThatCanSendNothingSaysSoAndMayBeTriedAgain)
+{
+    Window w;
+    auto& c = *w.c;
+    // An LX40 boot loader on USB whose port is not listed under its name: there is no output to send to.
+    w.midi.addOtherPorts({"Keyboard"}, {"Keyboard"});
+    w.midi.addUsbEntry({0x2A5A, 0x0044});
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle; }));
+    c.buttonClicked(&c.updateButton);
+    EXPECT_EQ(c.state, UpdaterState::Idle);
+    EXPECT_EQ(c.statusLabel.getText(), uiTexts::notSentStatus);
+    EXPECT_EQ(w.barText(), uiTexts::notSentBar);
+    EXPECT_TRUE(c.updateButton.isVisible());
+    EXPECT_TRUE(c.updateButton.isEnabled());
+    w.run(3000);
+    EXPECT_NE(c.statusLabel.getText(), uiTexts::updateFinishedStatus);
+    EXPECT_EQ(w.sleep.taken.load(), 0);
+}
+
+TEST(UpdaterRoads, AnAmplifierIsErasedOnlyWhenItsFirmwareCanBePutBackAndOnlyOnce)
+{
+    auto erasures = [](const VirtualAmplifier& amp)
+    {
+        const auto eraseApp = *makeTextCommand("eraseapp", amp.getModel().deviceCode);
+        const auto received = amp.getReceived();
+        return std::count_if(received.begin(), received.end(),
+                             [&](const auto& r) { return r.bytes == eraseApp; });
+    };
+    {
+        // This build carries no LX20 image.
+        Window w(3, {},
+                 [](FirmwareCatalogue& catalogue)
+                 {
+                     smallImageCatalogue(3)(catalogue);
+                     catalogue.remove(2);
+                 });
+        VirtualAmplifier amp(w.midi, "LX20", Mode::application, 1000);
+        auto& c = *w.c;
+        ASSERT_TRUE(
+            w.runUntil([&] { return c.statusLabel.getText().endsWith(uiTexts::noFirmwareToRestore); }));
+        w.run(5000);
+        EXPECT_EQ(c.state, UpdaterState::AppMode);
+        EXPECT_FALSE(amp.werePresetsErased());
+        EXPECT_EQ(erasures(amp), 0);
+    }
+    {
+        // The repair does not take: the amplifier comes back with the same unaccepted version.
+        Window w;
+        VirtualAmplifier amp(w.midi, "LX20", Mode::application, 1000);
+        amp.setVersionAfterUpdate(1000);
+        auto& c = *w.c;
+        ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText().endsWith(uiTexts::repairDidNotTake); }));
+        w.run(5000);
+        EXPECT_EQ(c.statusLabel.getText(),
+                  "KW LX20" + juce::String(uiTexts::badFirmware) + uiTexts::repairDidNotTake);
+        EXPECT_EQ(erasures(amp), 1);
+        EXPECT_EQ(amp.getCompletedImages(), 1);
+    }
+}
+
 TEST(UpdaterRoads, FlickeringFactsNeverBecomeSteady)
 {
     Window w;
@@ -370,6 +524,91 @@ TEST(MainWindowContent, PageButtonsToggleTheirPagesAndCaptions)
     EXPECT_FALSE(c.updateButton.isEnabled());
     ASSERT_EQ(w.log.lines.size(), 1);
     EXPECT_TRUE(isLogLine(w.log.lines[0], "Upd. btn prsd @: 0.00"));
+}
+
+TEST(MainWindowContent, ClosingDuringAnUpdateAsksFirstAndOnlyAConfirmationStopsIt)
+{
+    ASSERT_NE(juce::Desktop::getInstance().getDisplays().getPrimaryDisplay(), nullptr)
+        << "the question is a window of its own: run under xvfb-run";
+    Window w(8);
+    w.c->addToDesktop(juce::ComponentPeer::windowHasTitleBar);
+    w.c->setVisible(true);
+    VirtualAmplifier amp(w.midi, "LX60", Mode::boot, 0);
+    auto& c = *w.c;
+    int quits = 0;
+    auto quit = [&] { ++quits; };
+    c.requestQuit(quit);
+    EXPECT_EQ(quits, 1) << "no update: closing is immediate";
+    EXPECT_EQ(c.getQuitQuestion(), nullptr);
+
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle; }));
+    c.buttonClicked(&c.updateButton);
+    auto ask = [&]
+    {
+        c.requestQuit(quit);
+        auto* question = c.getQuitQuestion();
+        EXPECT_NE(question, nullptr);
+        return question;
+    };
+    auto press = [](juce::AlertWindow* question, const juce::String& caption)
+    {
+        for (auto* child : question->getChildren())
+        {
+            auto* button = dynamic_cast<juce::TextButton*>(child);
+            if (button != nullptr && button->getButtonText() == caption)
+            {
+                button->onClick();
+                return true;
+            }
+        }
+        return false;
+    };
+
+    auto* question = ask();
+    ASSERT_NE(question, nullptr);
+    EXPECT_TRUE(question->isCurrentlyModal());
+    for (auto* child : question->getChildren())
+    {
+        if (auto* button = dynamic_cast<juce::TextButton*>(child))
+        {
+            EXPECT_EQ(button->isRegisteredForShortcut(juce::KeyPress(juce::KeyPress::returnKey)),
+                      button->getButtonText() == uiTexts::keepUpdatingCaption)
+                << "the default answer keeps updating";
+        }
+    }
+    const auto progressWhenAsked = c.deviceCom.getProgress();
+    ASSERT_TRUE(w.runUntil([&] { return c.progressValue > progressWhenAsked; }, 20000))
+        << "the window and the update go on while it asks";
+    ASSERT_TRUE(press(question, uiTexts::keepUpdatingCaption));
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(c.getQuitQuestion(), nullptr);
+
+    question = ask();
+    ASSERT_NE(question, nullptr);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(press(question, uiTexts::closeAnywayCaption));
+    EXPECT_EQ(quits, 2);
+    while (c.deviceCom.isThreadRunning() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1)) << "the worker stops at once";
+    EXPECT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
+    const auto received = amp.getReceived().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(amp.getReceived().size(), received);
+    EXPECT_EQ(amp.getCompletedImages(), 0);
+
+    // Keeping on to the end: a finished run.
+    Window kept;
+    VirtualAmplifier amp2(kept.midi, "LX40", Mode::boot, 0);
+    ASSERT_TRUE(kept.runUntil([&] { return kept.c->state == UpdaterState::Idle; }));
+    kept.c->buttonClicked(&kept.c->updateButton);
+    kept.c->requestQuit(quit);
+    ASSERT_NE(kept.c->getQuitQuestion(), nullptr);
+    ASSERT_TRUE(press(kept.c->getQuitQuestion(), uiTexts::keepUpdatingCaption));
+    ASSERT_TRUE(kept.runUntil([&] { return kept.c->state == UpdaterState::AppMode; }));
+    EXPECT_EQ(kept.c->deviceCom.getRunOutcome(), RunOutcome::finished);
+    EXPECT_EQ(amp2.getCompletedImages(), 1);
+    EXPECT_EQ(quits, 2);
 }
 
 TEST(MainWindowContent, LaysOutTheWidgetsAroundTheLogo)

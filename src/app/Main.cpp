@@ -1,5 +1,6 @@
 #include "app/ColourScheme.h"
 #include "app/LogFile.h"
+#include "app/SingleInstance.h"
 #include "ui/MainContentComponent.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -13,10 +14,19 @@ public:
 
     const juce::String getApplicationName() override { return "LC/LX Software Updater"; }
     const juce::String getApplicationVersion() override { return "3"; }
+    // The framework's own check cannot bring the first window forward on every system; SingleInstance does.
     bool moreThanOneInstanceAllowed() override { return true; }
 
     void initialise(const juce::String&) override
     {
+        if (!singleInstance.isFirst())
+        {
+            singleInstance.notifyFirst();
+            quit();
+            return;
+        }
+        singleInstance.listen([this] { anotherInstanceStarted({}); });
+
         juce::LookAndFeel::setDefaultLookAndFeel(&lookAndFeel);
         applyColourScheme(lookAndFeel);
         mainWindow = std::make_unique<MainWindow>(getApplicationName() + " " + getApplicationVersion());
@@ -30,8 +40,26 @@ public:
         mainWindow.reset();
     }
 
-    void anotherInstanceStarted(const juce::String&) override {}
-    void systemRequestedQuit() override { quit(); }
+    void anotherInstanceStarted(const juce::String&) override
+    {
+        if (mainWindow == nullptr)
+            return;
+        mainWindow->setMinimised(false);
+        mainWindow->toFront(true);
+    }
+
+    /** The close button and the system's own quit request (log-out, shut-down) ask first while an update
+        is in progress; the system is told to wait until the user has answered. */
+    void systemRequestedQuit() override
+    {
+        auto* content = mainWindow != nullptr
+                            ? dynamic_cast<MainContentComponent*>(mainWindow->getContentComponent())
+                            : nullptr;
+        if (content == nullptr)
+            quit();
+        else
+            content->requestQuit([] { juce::JUCEApplication::quit(); });
+    }
 
     /** The fixed-size window whose content is the main component. */
     class MainWindow : public juce::DocumentWindow
@@ -55,6 +83,7 @@ public:
     };
 
 private:
+    SingleInstance singleInstance;
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<juce::FileLogger> fileLogger = createLogFile();
     juce::LookAndFeel_V3 lookAndFeel;

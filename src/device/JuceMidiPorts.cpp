@@ -26,6 +26,15 @@ public:
     explicit JuceOutputPort(std::unique_ptr<juce::MidiOutput> o) : output(std::move(o)) {}
     void sendMessageNow(const juce::MidiMessage& message) override { output->sendMessageNow(message); }
 
+    bool isPresent() override
+    {
+        // A device that re-enumerates comes back under a new identifier, so the old port counts as gone.
+        for (const auto& device : juce::MidiOutput::getAvailableDevices())
+            if (device.identifier == output->getIdentifier())
+                return true;
+        return false;
+    }
+
 private:
     std::unique_ptr<juce::MidiOutput> output;
 };

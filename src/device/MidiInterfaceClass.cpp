@@ -68,6 +68,23 @@ bool MidiInterfaceClass::sendSysEx(const juce::uint8* data, int size)
     return true;
 }
 
+juce::uint32 MidiInterfaceClass::getOutputSession() const
+{
+    const juce::ScopedLock sl(outputLock);
+    return outputSession;
+}
+
+bool MidiInterfaceClass::sendSysExOn(juce::uint32 session, const juce::uint8* data, int size)
+{
+    if (data == nullptr || size <= 0 || session == 0)
+        return false;
+    const juce::ScopedLock sl(outputLock);
+    if (midiOutput == nullptr || session != outputSession || !midiOutput->isPresent())
+        return false;
+    midiOutput->sendMessageNow(juce::MidiMessage(data, size, 0.0));
+    return true;
+}
+
 bool MidiInterfaceClass::sendTextCommand(const char* text, int length, juce::uint8 code)
 {
     if (text == nullptr || length < 0)
@@ -216,6 +233,7 @@ void MidiInterfaceClass::replaceOutput(std::unique_ptr<MidiOutputPort> newOutput
     // The previous port is closed after the new one was opened, and never while a send is under way.
     const juce::ScopedLock sl(outputLock);
     midiOutput = std::move(newOutput);
+    outputSession = midiOutput != nullptr ? ++lastOutputSession : 0;
 }
 
 void MidiInterfaceClass::openOutputPort(int index)

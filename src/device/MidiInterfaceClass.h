@@ -21,6 +21,12 @@ public:
     KnownDevice getConnectedDevice() const;
     /** Sends one message at once; false, sending nothing, when no output is open. Safe from any thread. */
     bool sendSysEx(const juce::uint8* data, int size);
+    /** Names the output that is open now, for a sender that must keep to it; 0 when none is open. Every
+        opening, closing or replacement of the output ends the session it had. */
+    juce::uint32 getOutputSession() const;
+    /** Sends one message only while the output of `session` is still the open one and its device is still
+        there; false, sending nothing, otherwise. Safe from any thread. */
+    bool sendSysExOn(juce::uint32 session, const juce::uint8* data, int size);
     /** Sends a text command of `length` bytes (at most 256) for a device code; false when not sent. */
     bool sendTextCommand(const char* text, int length, juce::uint8 deviceCode);
     /** Forgets the device and closes both ports. */
@@ -64,6 +70,8 @@ private:
     // The worker thread sends while the message thread may close or replace the output: outputLock is held
     // for every send and every change of midiOutput, so a port is never closed under a running send.
     std::unique_ptr<MidiOutputPort> midiOutput;
+    juce::uint32 outputSession = 0;
+    juce::uint32 lastOutputSession = 0;
     juce::CriticalSection outputLock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MidiInterfaceClass)

@@ -8,6 +8,9 @@ class MidiOutputPort
 public:
     virtual ~MidiOutputPort() = default;
     virtual void sendMessageNow(const juce::MidiMessage& message) = 0;
+    /** True while the device behind the port is still there. A send into a port whose device has gone is
+        swallowed without an error, so a sender that must know asks this first. */
+    virtual bool isPresent() = 0;
 };
 
 /** An open MIDI input port; it delivers to the callback it was opened with while started. */

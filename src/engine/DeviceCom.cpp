@@ -2,6 +2,7 @@
 
 #include "device/SysEx.h"
 #include "engine/KnownDeviceTable.h"
+#include "firmware/FirmwareImage.h"
 
 #include <chrono>
 #include <thread>
@@ -44,25 +45,11 @@ void sleepUntil(Clock::time_point deadline)
     }
 }
 
-/** Length of the message that starts at `position`: from its F0 up to and including the next F7. 0 when no
-    whole message starts there: another byte than F0, a status byte before the F7, or no F7 at all. */
-std::size_t messageLengthAt(const juce::uint8* data, std::size_t size, std::size_t position)
-{
-    if (position >= size || data[position] != sysex::startByte)
-        return 0;
-    for (auto i = position + 1; i < size; ++i)
-    {
-        if (data[i] == sysex::endByte)
-            return i - position + 1;
-        if ((data[i] & 0x80) != 0)
-            return 0;
-    }
-    return 0;
-}
 } // namespace
 
 DeviceCom::DeviceCom(DeviceComSeams seams)
-    : juce::Thread("Firmware Update Thread"), midiInterface(*seams.ports, std::move(seams.enumerateUsb))
+    : juce::Thread("Firmware Update Thread"), midiInterface(*seams.ports, std::move(seams.enumerateUsb)),
+      holdOffSleep(std::move(seams.holdOffSleep))
 {
     seams.fillCatalogue(firmwareCatalogue);
     appendKnownDevices(midiInterface.knownDevices);
@@ -72,7 +59,8 @@ DeviceCom::DeviceCom(DeviceComSeams seams)
 
 DeviceCom::~DeviceCom()
 {
-    // A run has no stop point: this waits until the whole image has been sent.
+    // The worker stops after its current message; no member it uses goes before it has ended.
+    stopUpdate();
     stopThread(-1);
 }
 
@@ -122,6 +110,9 @@ bool DeviceCom::isAcceptedFirmwareVersion(juce::int32 version) const
 
 bool DeviceCom::startUpdate(const juce::String& firmwareKey)
 {
+    if (runOutcome == RunOutcome::running)
+        return false;
+    runOutcome = RunOutcome::none;
     if (!midiInterface.bootDetected)
         return false;
 
@@ -129,24 +120,62 @@ bool DeviceCom::startUpdate(const juce::String& firmwareKey)
     const auto* entry = findFirmware(firmwareCatalogue, key);
     currentFirmware = entry;
     afterErase = false;
-    if (entry == nullptr)
-        return false;
-    startThread();
-    return true;
+    return entry != nullptr && beginRun(*entry);
 }
 
 bool DeviceCom::startRepair(const juce::String& firmwareKey)
 {
+    if (runOutcome == RunOutcome::running)
+        return false;
+    runOutcome = RunOutcome::none;
     if (!midiInterface.genericBoot)
         return false;
 
     const auto* entry = findFirmware(firmwareCatalogue, firmwareKey);
     currentFirmware = entry;
     afterErase = true;
-    if (entry == nullptr || entry->imageSize <= minimumRepairImageSize)
+    return entry != nullptr && entry->imageSize > minimumRepairImageSize && beginRun(*entry);
+}
+
+bool DeviceCom::beginRun(const FirmwareEntry& entry)
+{
+    // A run that has ended may still be leaving its thread; the next one needs a thread of its own.
+    stopThread(-1);
+    setProgress(0.0f);
+
+    const auto session = midiInterface.getOutputSession();
+    const bool wellFormed =
+        entry.imageData != nullptr && countImageMessages({entry.imageData, entry.imageSize}).has_value();
+    if (session == 0 || !wellFormed)
+    {
+        runOutcome = RunOutcome::refused;
         return false;
+    }
+
+    runOutputSession = session;
+    runOutcome = RunOutcome::running;
     startThread();
     return true;
+}
+
+void DeviceCom::stopUpdate()
+{
+    signalThreadShouldExit();
+}
+
+bool DeviceCom::hasFirmware(const juce::String& firmwareKey) const
+{
+    const auto* entry = findFirmware(firmwareCatalogue, firmwareKey);
+    return entry != nullptr && entry->imageData != nullptr && entry->imageSize > 0;
+}
+
+juce::String DeviceCom::takeSleepHoldFailure()
+{
+    const juce::ScopedLock sl(sleepNoticeLock);
+    if (sleepHoldFailure.isEmpty() || sleepHoldFailureTaken)
+        return {};
+    sleepHoldFailureTaken = true;
+    return sleepHoldFailure;
 }
 
 bool DeviceCom::eraseDevice(juce::uint8 code)
@@ -182,25 +211,44 @@ void DeviceCom::run()
 {
     const auto* entry = currentFirmware.load();
     const juce::uint8* data = entry != nullptr ? entry->imageData : nullptr;
-    const std::size_t size = (entry != nullptr && data != nullptr) ? entry->imageSize : 0;
+    const std::size_t size = data != nullptr ? entry->imageSize : 0;
+
+    juce::String failure;
+    const auto sleepHold = holdOffSleep ? holdOffSleep(failure) : nullptr;
+    if (sleepHold == nullptr)
+    {
+        const juce::ScopedLock sl(sleepNoticeLock);
+        if (sleepHoldFailure.isEmpty())
+            sleepHoldFailure = failure.isNotEmpty() ? failure : juce::String("no way to hold it off");
+    }
 
     if (afterErase.exchange(false))
         juce::Thread::sleep(initialPauseAfterEraseMs);
     else
         juce::Thread::sleep(initialPauseMs);
 
-    setProgress(0.0f);
+    const auto outcome = streamImage(data, size);
+    if (outcome == RunOutcome::finished)
+        setProgress(finishedProgress);
+    runOutcome = outcome;
+}
 
-    // Each message is handed over as a pointer into the image. A message that breaks the layout ends the run
-    // before it is sent; nothing outside the image is ever read.
+RunOutcome DeviceCom::streamImage(const juce::uint8* data, std::size_t size)
+{
+    const auto session = runOutputSession.load();
+    const std::span<const juce::uint8> image(data, size);
+
+    // Each message is handed over as a pointer into the image. Before each, the run makes sure that it is
+    // still wanted and that the output it began on is still open with its device there: once that is lost,
+    // nothing more of this run goes to any port.
     std::size_t sent = 0;
     while (sent < size)
     {
-        const auto length = messageLengthAt(data, size, sent);
-        if (length == 0)
-            break;
+        const auto length = imageMessageLength(image, sent);
+        if (length == 0 || threadShouldExit() ||
+            !midiInterface.sendSysExOn(session, data + sent, static_cast<int>(length)))
+            return sent == 0 ? RunOutcome::refused : RunOutcome::brokenOff;
 
-        midiInterface.sendSysEx(data + sent, static_cast<int>(length));
         // The gap is counted from the end of the send, so that the next message can never reach the
         // amplifier sooner than its minimum after this one, however long the send took.
         sleepUntil(Clock::now() + minimumGapFor(length));
@@ -208,6 +256,5 @@ void DeviceCom::run()
         sent += length;
         setProgress(static_cast<float>(sent) / static_cast<float>(size));
     }
-
-    setProgress(finishedProgress);
+    return sent > 0 ? RunOutcome::finished : RunOutcome::refused;
 }

@@ -58,3 +58,32 @@ std::optional<std::vector<std::uint8_t>> packFirmwareImage(std::span<const std::
     append(makeSysExMessage(deviceCode, sysex::imageRecord, closePayload));
     return result;
 }
+
+std::size_t imageMessageLength(std::span<const std::uint8_t> image, std::size_t position)
+{
+    if (position >= image.size() || image[position] != sysex::startByte)
+        return 0;
+    for (auto i = position + 1; i < image.size(); ++i)
+    {
+        if (image[i] == sysex::endByte)
+            return i - position + 1;
+        if ((image[i] & 0x80) != 0)
+            return 0;
+    }
+    return 0;
+}
+
+std::optional<std::size_t> countImageMessages(std::span<const std::uint8_t> image)
+{
+    if (image.empty())
+        return std::nullopt;
+    std::size_t messages = 0;
+    for (std::size_t position = 0; position < image.size(); ++messages)
+    {
+        const auto length = imageMessageLength(image, position);
+        if (length == 0)
+            return std::nullopt;
+        position += length;
+    }
+    return messages;
+}

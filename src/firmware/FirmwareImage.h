@@ -36,3 +36,12 @@ constexpr std::size_t imageLengthForBlocks(std::size_t blockCount)
     is empty or needs more blocks than a 16-bit block count can number. */
 std::optional<std::vector<std::uint8_t>> packFirmwareImage(std::span<const std::uint8_t> firmware,
                                                            std::uint8_t deviceCode, std::string& error);
+
+/** Length of the message that starts at `position` of an image: from its F0 up to and including the next F7.
+    0 when no whole message starts there: another byte than F0, a status byte before the F7, no F7 at all, or
+    a position at or past the end. Reads nothing outside the image. */
+std::size_t imageMessageLength(std::span<const std::uint8_t> image, std::size_t position);
+
+/** The number of messages of an image made of whole messages back to back and nothing else; empty for any
+    other image, an empty one included. This is the walk the update worker makes before it sends anything. */
+std::optional<std::size_t> countImageMessages(std::span<const std::uint8_t> image);

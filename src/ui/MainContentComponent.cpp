@@ -68,6 +68,47 @@ MainContentComponent::~MainContentComponent()
     stopTimer(steadinessTimerId);
 }
 
+void MainContentComponent::requestQuit(std::function<void()> quit)
+{
+    if (deviceCom.getRunOutcome() != RunOutcome::running)
+    {
+        quit();
+        return;
+    }
+    if (quitQuestion != nullptr)
+    {
+        quitQuestion->toFront(true);
+        return;
+    }
+
+    pendingQuit = std::move(quit);
+    quitQuestion = std::make_unique<juce::AlertWindow>(uiTexts::quitQuestionTitle, uiTexts::quitQuestionText,
+                                                       juce::MessageBoxIconType::WarningIcon, this);
+    // Return and Escape both keep updating: only a deliberate click closes.
+    quitQuestion->addButton(uiTexts::keepUpdatingCaption, 0, juce::KeyPress(juce::KeyPress::returnKey),
+                            juce::KeyPress(juce::KeyPress::escapeKey));
+    quitQuestion->addButton(uiTexts::closeAnywayCaption, 1);
+    for (auto* child : quitQuestion->getChildren())
+        if (auto* button = dynamic_cast<juce::TextButton*>(child))
+            button->onClick = [this, close = button->getButtonText() == uiTexts::closeAnywayCaption]
+            { answerQuitQuestion(close); };
+    quitQuestion->enterModalState(true);
+}
+
+void MainContentComponent::answerQuitQuestion(bool close)
+{
+    // The question is called from its own button: it is put away now and deleted on the next tick.
+    quitQuestion->exitModalState(0);
+    quitQuestion->setVisible(false);
+    answeredQuestion = std::move(quitQuestion);
+    auto quit = std::exchange(pendingQuit, nullptr);
+    if (close)
+    {
+        deviceCom.stopUpdate();
+        quit();
+    }
+}
+
 void MainContentComponent::paint(juce::Graphics& g)
 {
     g.fillAll(findColour(juce::ResizableWindow::backgroundColourId));
@@ -134,9 +175,25 @@ void MainContentComponent::updateClicked()
     if (deviceCom.startUpdate(key))
     {
         state = UpdaterState::Updating;
+        updateIsRepair = false;
         progressBar.setPercentageDisplay(true);
         modelSelector.setVisible(false);
     }
+    else if (deviceCom.getRunOutcome() == RunOutcome::refused)
+    {
+        showNothingSent();
+    }
+}
+
+void MainContentComponent::showNothingSent()
+{
+    statusLabel.setText(uiTexts::notSentStatus, juce::dontSendNotification);
+    progressValue = 0.0;
+    progressBar.setPercentageDisplay(false);
+    progressBar.setTextToDisplay(uiTexts::notSentBar);
+    modelSelector.setVisible(deviceCom.midiInterface.genericBoot);
+    offerUpdateButton();
+    state = UpdaterState::Idle;
 }
 
 void MainContentComponent::timerCallback(int timerID)
@@ -158,10 +215,15 @@ void MainContentComponent::logStateChange()
 
 void MainContentComponent::tick()
 {
+    answeredQuestion.reset();
+
     deviceConnected = deviceCom.midiInterface.isDeviceIdentified();
     bootValid = deviceCom.midiInterface.bootDetected;
     bootGeneric = deviceCom.midiInterface.genericBoot;
     deviceMidiName = deviceCom.getConnectedAppPortName();
+
+    if (const auto failure = deviceCom.takeSleepHoldFailure(); failure.isNotEmpty())
+        writeLogLine(uiTexts::sleepNotHeldLog + failure);
 
     if (deviceConnected != lastDeviceConnected || bootValid != lastBootValid ||
         bootGeneric != lastBootGeneric)
@@ -269,6 +331,7 @@ void MainContentComponent::onErasedForRepair()
     if (deviceCom.startRepair(autoUpdateName))
     {
         progressBar.setPercentageDisplay(true);
+        updateIsRepair = true;
         state = UpdaterState::Updating;
     }
 }
@@ -282,12 +345,21 @@ void MainContentComponent::onBadBootDetected()
     if (deviceMidiName.isEmpty())
         return;
 
+    // Only an amplifier whose firmware can be put back is erased, and only once.
+    if (const auto reason = reasonNotToErase(); reason.isNotEmpty())
+    {
+        statusLabel.setText(deviceMidiName + uiTexts::badFirmware + reason, juce::dontSendNotification);
+        state = UpdaterState::AppMode;
+        return;
+    }
+
     // The firmware key comes from the record that carries this port name. For all models but one it is the
     // name without the maker's prefix; "KW LC20-D MKII" would give the display form, which no image carries.
     autoUpdateName = deviceCom.getFirmwareKeyForAppPortName(deviceMidiName);
 
     if (deviceCom.eraseDevice(deviceCom.getConnectedDeviceCode()))
     {
+        erasedForRepair.addIfNotAlreadyThere(deviceMidiName);
         progressBar.setTextToDisplay(uiTexts::erased);
         state = UpdaterState::ErasedForRepair;
     }
@@ -297,15 +369,48 @@ void MainContentComponent::onBadBootDetected()
     }
 }
 
+juce::String MainContentComponent::reasonNotToErase() const
+{
+    if (!deviceCom.hasFirmware(deviceCom.getFirmwareKeyForAppPortName(deviceMidiName)))
+        return uiTexts::noFirmwareToRestore;
+    if (erasedForRepair.contains(deviceMidiName))
+        return uiTexts::repairDidNotTake;
+    return {};
+}
+
+void MainContentComponent::abortUpdate()
+{
+    // The window and the engine agree: once the window calls it broken off, nothing more is sent.
+    deviceCom.stopUpdate();
+    state = UpdaterState::Aborted;
+    writeLogLine(uiTexts::terminatedLog + juce::String(deviceCom.getProgress(), 2));
+}
+
 void MainContentComponent::onUpdating()
 {
+    const auto outcome = deviceCom.getRunOutcome();
+    if (outcome == RunOutcome::brokenOff)
+    {
+        abortUpdate();
+        return;
+    }
+    if (outcome == RunOutcome::refused)
+    {
+        // Nothing reached the amplifier: a repair tries again by itself, a clicked update is offered again.
+        if (updateIsRepair)
+            state = UpdaterState::ErasedForRepair;
+        else
+            showNothingSent();
+        return;
+    }
+
     if (usbSteady)
     {
         modelSelector.setVisible(false);
         progressValue = deviceCom.getProgress();
         updateButton.setButtonText(uiTexts::updatingCaption);
         updateButton.setEnabled(false);
-        if (progressValue >= 1.0)
+        if (outcome == RunOutcome::finished)
         {
             state = UpdaterState::Updated;
             updateButton.setButtonText(uiTexts::doneCaption);
@@ -313,8 +418,7 @@ void MainContentComponent::onUpdating()
     }
     else if (progressValue > abortAboveProgress && progressValue < abortBelowProgress)
     {
-        state = UpdaterState::Aborted;
-        writeLogLine(uiTexts::terminatedLog + juce::String(deviceCom.getProgress(), 2));
+        abortUpdate();
     }
 }
 
@@ -347,9 +451,18 @@ void MainContentComponent::onAppMode()
 
     progressBar.setTextToDisplay(deviceMidiName + uiTexts::appModeFound + juce::String(appFirmwareVersion));
     if (deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion))
+    {
         statusLabel.setText(uiTexts::allFine, juce::dontSendNotification);
+        erasedForRepair.removeString(deviceMidiName);
+    }
+    else if (const auto reason = reasonNotToErase(); reason.isNotEmpty())
+    {
+        statusLabel.setText(deviceMidiName + uiTexts::badFirmware + reason, juce::dontSendNotification);
+    }
     else
+    {
         state = UpdaterState::BadBootDetected;
+    }
 }
 
 void MainContentComponent::onIdle()

@@ -21,6 +21,13 @@ public:
     /** Timer 0 is the 100 ms tick of the state machine, timer 1 the 2000 ms steadiness timer. */
     void timerCallback(int timerID) override;
 
+    /** Quits through `quit` at once when no update is in progress. During one it asks first, without
+        blocking the window: "keep updating" is the default; only on "close anyway" is the update stopped and
+        `quit` called. */
+    void requestQuit(std::function<void()> quit);
+    /** The question asked by requestQuit while it is open; null otherwise. */
+    juce::AlertWindow* getQuitQuestion() const { return quitQuestion.get(); }
+
     /** Opens and closes the help pages. */
     void setInfoPages(bool versionsOpen, bool voiceSlotOpen, bool bootOpen);
 
@@ -57,6 +64,11 @@ public:
     juce::String autoUpdateName;
     UpdaterState state = UpdaterState::Unknown;
     UpdaterState lastLoggedState = UpdaterState::Idle;
+    /** The running or last update was the automatic repair, which retries by itself when refused. */
+    bool updateIsRepair = false;
+    /** Amplifiers (by port name) erased for a repair that has not yet been confirmed by an accepted
+        version: none is erased a second time. */
+    juce::StringArray erasedForRepair;
 
 private:
     void tick();
@@ -73,6 +85,15 @@ private:
     void onAborted();
     void updateClicked();
     void offerUpdateButton();
+    void abortUpdate();
+    void showNothingSent();
+    /** Why the amplifier of `deviceMidiName` must not be erased for a repair; empty when it may. */
+    juce::String reasonNotToErase() const;
+
+    void answerQuitQuestion(bool close);
+
+    std::unique_ptr<juce::AlertWindow> quitQuestion, answeredQuestion;
+    std::function<void()> pendingQuit;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MainContentComponent)
 };

@@ -30,6 +30,24 @@ inline constexpr const char* appModeFound = " found (in app mode). Firmware vers
 inline constexpr const char* allFine = "Everything is fine. Please enjoy the amplifier!";
 inline constexpr const char* pleaseWait = "Please wait... Amp is OFF or USB is changing state.";
 inline constexpr const char* aborted = "Update abnormally terminated !!!";
+inline constexpr const char* notSentStatus =
+    "Nothing was sent to the amplifier: its update port could not be opened, or it went away before the "
+    "update began. The amplifier is unchanged.\n\nCheck the USB cable, then press Update to try again.";
+inline constexpr const char* notSentBar = "Update not started: nothing was sent";
+inline constexpr const char* noFirmwareToRestore =
+    " This updater carries no firmware for this model, so the amplifier was not erased.";
+inline constexpr const char* repairDidNotTake =
+    " The repair did not take: the amplifier still reports a firmware version that is not accepted. It was "
+    "not erased again. Please contact your dealer.";
+inline constexpr const char* sleepNotHeldLog = "Sleep could not be held off during the update: ";
+
+inline constexpr const char* quitQuestionTitle = "An update is in progress";
+inline constexpr const char* quitQuestionText =
+    "Closing now stops the update part-way and leaves the amplifier without working firmware.\n\n"
+    "Keep the updater open until the update has finished.";
+inline constexpr const char* keepUpdatingCaption = "Keep updating";
+inline constexpr const char* closeAnywayCaption = "Close anyway";
+
 /** The generic boot loaders' port name: it names no model, so it offers no update by itself. */
 inline constexpr const char* genericBootPortName = "KW Amp Boot";
 

@@ -3,6 +3,7 @@
 #include "VirtualAmplifier.h"
 #include "device/MidiInterfaceClass.h"
 #include "device/SysEx.h"
+#include "engine/SleepInhibitor.h"
 
 #include <gtest/gtest.h>
 
@@ -41,3 +42,25 @@ inline juce::StringArray openedOutputs(VirtualMidiSystem& midi, const juce::Stri
             names.add(outputNames[line.fromLastOccurrenceOf(" ", false, false).getIntValue()]);
     return names;
 }
+
+/** Stands in for the system's sleep inhibitor: counts the holds given and those still held. */
+struct CountingSleepInhibitor
+{
+    std::atomic<int> taken{0};
+    std::atomic<int> held{0};
+
+    SleepInhibitor inhibitor()
+    {
+        struct Hold final : SleepHold
+        {
+            explicit Hold(std::atomic<int>& h) : heldCount(h) { ++heldCount; }
+            ~Hold() override { --heldCount; }
+            std::atomic<int>& heldCount;
+        };
+        return [this](juce::String&) -> std::unique_ptr<SleepHold>
+        {
+            ++taken;
+            return std::make_unique<Hold>(held);
+        };
+    }
+};

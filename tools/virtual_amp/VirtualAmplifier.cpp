@@ -136,6 +136,12 @@ void VirtualAmplifier::unplug()
     system.detach(*this);
 }
 
+void VirtualAmplifier::unplugAfter(std::size_t messages)
+{
+    const std::lock_guard guard(system.worldLock());
+    unplugAtCount = received.size() + messages;
+}
+
 void VirtualAmplifier::restartIn(Mode newMode, std::chrono::milliseconds leaveAfter)
 {
     const std::lock_guard guard(system.worldLock());
@@ -236,6 +242,11 @@ void VirtualAmplifier::receiveFromHost(const std::vector<std::uint8_t>& bytes)
         receiveInApplication(bytes);
     else
         receiveInBoot(bytes, now);
+    if (unplugAtCount == received.size())
+    {
+        unplugAtCount.reset();
+        unplug();
+    }
 }
 
 bool VirtualAmplifier::checkFrame(const std::vector<std::uint8_t>& bytes)

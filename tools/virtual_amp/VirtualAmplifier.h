@@ -36,6 +36,8 @@ public:
     void plugIn();
     /** Its ports and USB entry vanish at once. */
     void unplug();
+    /** Pulls its own cable right after the `messages`-th message from now has arrived. */
+    void unplugAfter(std::size_t messages);
     /** Restarts in another mode: it leaves the bus after `leaveAfter` and comes back under the new mode's
         identity once the host has looked for devices a few times without it, as a real device re-enumerates.
      */
@@ -93,6 +95,7 @@ private:
     bool firmwareErased = false;
 
     std::vector<Received> received;
+    std::optional<std::size_t> unplugAtCount;
     juce::StringArray violations;
 
     // The image being received in boot mode.

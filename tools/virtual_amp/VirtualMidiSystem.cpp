@@ -62,12 +62,25 @@ public:
             std::this_thread::sleep_for(system.sendDuration);
         {
             const std::lock_guard guard(system.lock);
-            // A port whose device has gone swallows what is sent to it.
+            // A port whose device has gone swallows what is sent to it. The device is called after the
+            // search, since it may leave the bus (and the list) on what it receives.
+            Device* device = nullptr;
             for (const auto& port : system.outputs)
-                if (port.id == portId && port.device != nullptr)
-                    port.device->receiveFromHost(bytes);
+                if (port.id == portId)
+                    device = port.device;
+            if (device != nullptr)
+                device->receiveFromHost(bytes);
         }
         --sendsUnderWay;
+    }
+
+    bool isPresent() override
+    {
+        const std::lock_guard guard(system.lock);
+        for (const auto& port : system.outputs)
+            if (port.id == portId && port.device != nullptr)
+                return true;
+        return false;
     }
 
     VirtualMidiSystem& system;

@@ -44,6 +44,14 @@ public:
         window->setVisible(true);
     }
 
+    void systemRequestedQuit() override
+    {
+        if (auto* content = dynamic_cast<MainContentComponent*>(window->getContentComponent()))
+            content->requestQuit([] { juce::JUCEApplication::quit(); });
+        else
+            quit();
+    }
+
     void shutdown() override
     {
         window.reset();
