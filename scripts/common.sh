@@ -9,7 +9,7 @@ PACKAGES=(
   juce-modules-source libpng-dev libjpeg-dev zlib1g-dev libfreetype-dev libfontconfig1-dev
   libudev-dev umockdev libumockdev-dev libsystemd-dev dbus-daemon python3-dbusmock
   googletest libgtest-dev
-  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox
 )
 
 install_missing_packages() {

@@ -132,3 +132,124 @@ TEST(ApplicationWindow, ShowsItsFirstViewAndQuitsFromTheCloseButton)
     EXPECT_TRUE(log.contains("State: Unknown State\t\t ")) << log;
     home.deleteRecursively();
 }
+
+namespace
+{
+/** Waits up to `ms` for a window of that title. */
+std::optional<WindowGeometry> waitForWindow(const juce::String& title, int ms = 10000)
+{
+    std::optional<WindowGeometry> window;
+    for (int t = 0; t < ms && !window; t += 100)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        window = findWindow(title);
+    }
+    return window;
+}
+
+void clickAt(int x, int y)
+{
+    shell("xdotool mousemove " + juce::String(x) + " " + juce::String(y) + " click 1");
+}
+
+void clickCloseButton(const WindowGeometry& w)
+{
+    clickAt(w.bounds.getRight() - 18, w.bounds.getY() + 13);
+}
+
+juce::Image screenArea(juce::Rectangle<int> area)
+{
+    const auto shot = juce::File::createTempFile(".png");
+    shell("import -window root " + shot.getFullPathName().quoted());
+    auto image = juce::ImageFileFormat::loadFrom(shot).getClippedImage(area);
+    shot.deleteFile();
+    return image.createCopy();
+}
+
+bool samePixels(const juce::Image& a, const juce::Image& b)
+{
+    for (int y = 0; y < a.getHeight(); ++y)
+        for (int x = 0; x < a.getWidth(); ++x)
+            if (a.getPixelAt(x, y) != b.getPixelAt(x, y))
+                return false;
+    return true;
+}
+
+} // namespace
+
+TEST(ApplicationWindow, ClosingDuringAnUpdateAsksAndTheWindowGoesOnUntilTheUserConfirms)
+{
+    juce::ChildProcess app;
+    ASSERT_TRUE(app.start(juce::StringArray{UPDATER_VIRTUAL_APP, "LX40", "boot"}));
+    const auto window = waitForWindow("LC/LX Software Updater 3");
+    ASSERT_TRUE(window);
+    const auto content =
+        juce::Rectangle<int>(window->bounds.getX() + 1, window->bounds.getBottom() - 401, 600, 400);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500)); // found and steady: Update is offered
+    clickAt(content.getX() + 540, content.getY() + 328);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    clickCloseButton(*window);
+    const auto question = waitForWindow("An update is in progress", 5000);
+    ASSERT_TRUE(question) << "no question before closing during an update";
+    const auto bar = content.getX() + 20, barTop = content.getY() + 316;
+    const auto before = screenArea({bar, barTop, 480, 24});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_FALSE(samePixels(before, screenArea({bar, barTop, 480, 24})))
+        << "the progress bar goes on moving while the question is open";
+    EXPECT_TRUE(app.isRunning());
+
+    shell("xdotool key Return"); // the default: keep updating
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(findWindow("An update is in progress"))
+        << "Return keeps updating and puts the question away";
+    EXPECT_TRUE(app.isRunning());
+
+    clickCloseButton(*window);
+    const auto again = waitForWindow("An update is in progress", 5000);
+    ASSERT_TRUE(again);
+    const auto shot = juce::File::getCurrentWorkingDirectory().getChildFile("app_window_quit_question.png");
+    shell("import -window root " + shot.getFullPathName().quoted());
+    // "Close anyway" is the right-hand one of the two buttons centred at the question's foot.
+    clickAt(again->bounds.getCentreX() + 60, again->bounds.getBottom() - 26);
+    const auto t0 = juce::Time::getMillisecondCounter();
+    EXPECT_TRUE(app.waitForProcessToFinish(2000)) << "still running after \"Close anyway\"";
+    EXPECT_LT(juce::Time::getMillisecondCounter() - t0, 1000u) << "the program ends within a second";
+    EXPECT_EQ(app.getExitCode(), 0u);
+    if (app.isRunning())
+        app.kill();
+}
+
+// Run under a window manager (coming to the front is the window manager's business): see
+// tests/CMakeLists.txt.
+TEST(ApplicationWindowManaged, ASecondStartBringsTheFirstWindowForwardAndEnds)
+{
+    const auto home = juce::File::createTempFile("home");
+    home.createDirectory();
+    const auto env = "HOME=" + home.getFullPathName();
+    juce::ChildProcess first, cover, second;
+    ASSERT_TRUE(first.start(juce::StringArray{"env", env, UPDATER_APP}));
+    ASSERT_TRUE(waitForWindow("LC/LX Software Updater 3"));
+    const auto active = [] { return shell("xdotool getactivewindow getwindowname"); };
+
+    ASSERT_TRUE(
+        cover.start(juce::StringArray{"xmessage", "-title", "cover", "-geometry", "900x700+0+0", "cover"}));
+    for (int i = 0; i < 50 && active() != "cover"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(active(), "cover");
+
+    ASSERT_TRUE(second.start(juce::StringArray{"env", env, UPDATER_APP}));
+    EXPECT_TRUE(second.waitForProcessToFinish(5000)) << "the second start did not end";
+    EXPECT_EQ(second.getExitCode(), 0u);
+    for (int i = 0; i < 30 && active() != "LC/LX Software Updater 3"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(active(), "LC/LX Software Updater 3") << "the first window came to the front";
+    EXPECT_TRUE(first.isRunning());
+    EXPECT_EQ(juce::StringArray::fromLines(shell("xdotool search --name 'LC/LX Software Updater 3'")).size(),
+              1)
+        << "one window";
+
+    cover.kill();
+    first.kill();
+    home.deleteRecursively();
+}
