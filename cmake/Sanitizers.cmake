@@ -9,3 +9,11 @@ elseif(UPDATER_SANITIZE STREQUAL "thread")
 elseif(UPDATER_SANITIZE)
   message(FATAL_ERROR "UPDATER_SANITIZE must be address, thread or empty")
 endif()
+
+# UPDATER_FUZZ=ON (with clang) instruments everything for libFuzzer's coverage, with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and builds the fuzz targets.
+option(UPDATER_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+if(UPDATER_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -11,6 +11,8 @@ PACKAGES=(
   googletest libgtest-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox
 )
+# What only the full suite needs: clang with libFuzzer for the fuzz targets.
+SLOW_TEST_PACKAGES=(clang libclang-rt-14-dev libfuzzer-14-dev)
 
 install_missing_packages() {
   local missing=()

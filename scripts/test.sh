@@ -1,20 +1,44 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test. With --sanitizers it also builds and runs the tests
-# with AddressSanitizer and UndefinedBehaviorSanitizer, and with ThreadSanitizer (in build-asan, build-tsan).
+# Installs what is missing, builds, and runs the tests.
+#   scripts/test.sh               the quick suite: build, unit and window tests
+#   scripts/test.sh --sanitizers  also the unit tests under ASan+UBSan (build-asan) and TSan (build-tsan)
+#   scripts/test.sh --all         the full suite: the quick one, both sanitizer builds, and the fuzz targets
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-install_missing_packages
-configure_and_build "$BUILD_DIR"
-ctest --test-dir "$BUILD_DIR" --output-on-failure
+mode="${1:-}"
+case "$mode" in
+"" | --sanitizers | --all) ;;
+*)
+  echo "usage: scripts/test.sh [--sanitizers | --all]" >&2
+  exit 2
+  ;;
+esac
+[ "$mode" = --all ] && PACKAGES+=("${SLOW_TEST_PACKAGES[@]}")
 
-if [ "${1:-}" = "--sanitizers" ]; then
+timed() { # $1: what, then the command; prints how long it took
+  local what="$1" start=$SECONDS
+  shift
+  "$@"
+  echo "== $what: $((SECONDS - start)) s"
+}
+
+install_missing_packages
+timed "build" configure_and_build "$BUILD_DIR"
+timed "quick tests" ctest --test-dir "$BUILD_DIR" --output-on-failure
+
+if [ "$mode" = --sanitizers ] || [ "$mode" = --all ]; then
   for kind in address thread; do
     dir="$ROOT/build-asan"
     [ "$kind" = thread ] && dir="$ROOT/build-tsan"
-    configure_and_build "$dir" -DUPDATER_SANITIZE=$kind
-    # The window test and the benchmark say nothing more under a sanitizer; the unit tests do.
+    timed "$kind sanitizer build" configure_and_build "$dir" -DUPDATER_SANITIZE=$kind
+    # The window tests and the benchmark say nothing more under a sanitizer; the unit tests do.
     # umockdev's preload library comes before the sanitizer runtime, which ASan must be told is fine.
     TSAN_OPTIONS="halt_on_error=1" ASAN_OPTIONS="detect_leaks=1:verify_asan_link_order=0" \
-      ctest --test-dir "$dir" --output-on-failure -E "app_window|stream_benchmark"
+      timed "$kind sanitizer tests" ctest --test-dir "$dir" --output-on-failure -E "app_window|stream_benchmark"
   done
+fi
+
+if [ "$mode" = --all ]; then
+  timed "fuzz build" scripts/fuzz.sh build
+  timed "fuzzing" scripts/fuzz.sh run
 fi
