@@ -2,6 +2,7 @@
 // inside the bytes, and agree with an independent reading.
 #include "firmware/FirmwareImage.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

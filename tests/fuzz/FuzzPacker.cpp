@@ -2,6 +2,7 @@
 // boot loader's layout.
 #include "firmware/FirmwareImage.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace
@@ -20,7 +21,8 @@ std::vector<std::uint8_t> unpack(const std::uint8_t* packed, std::size_t length)
     {
         const auto count = std::min<std::size_t>(7, length - i - 1);
         for (std::size_t j = 0; j < count; ++j)
-            bytes.push_back(static_cast<std::uint8_t>(packed[i + 1 + j] | (((packed[i] >> (6 - j)) & 1) << 7)));
+            bytes.push_back(
+                static_cast<std::uint8_t>(packed[i + 1 + j] | (((packed[i] >> (6 - j)) & 1) << 7)));
         i += count + 1;
     }
     return bytes;

@@ -3,6 +3,7 @@
 #include "device/MidiInterfaceClass.h"
 #include "engine/KnownDeviceTable.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace
@@ -37,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The reading the link must agree with: at least 12 bytes, F0 00 21 5A 00, a known device code, then
     // command 04 (version, in the next five bytes: a header of top bits and four bytes, least significant
     // first) or 06 (information).
-    const bool framed = size >= 12 && data[0] == 0xF0 && data[1] == 0x00 && data[2] == 0x21 && data[3] == 0x5A &&
-                        data[4] == 0x00;
+    const bool framed = size >= 12 && data[0] == 0xF0 && data[1] == 0x00 && data[2] == 0x21 &&
+                        data[3] == 0x5A && data[4] == 0x00;
     bool known = false;
     for (const auto* device : link.knownDevices)
         known |= framed && device->deviceCode == data[5];
@@ -52,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::uint32_t version = 0;
         for (int k = 0; k < 4; ++k)
         {
-            const auto byte = static_cast<std::uint32_t>((data[8 + k] & 0x7F) | (((data[7] >> (6 - k)) & 1) << 7));
+            const auto byte =
+                static_cast<std::uint32_t>((data[8 + k] & 0x7F) | (((data[7] >> (6 - k)) & 1) << 7));
             version |= byte << (8 * k);
         }
         check(link.firmwareVersion == static_cast<juce::int32>(version));
