@@ -28,3 +28,32 @@ find_package(PNG REQUIRED)
 find_package(JPEG REQUIRED)
 find_package(ZLIB REQUIRED)
 target_link_libraries(juce_modules PUBLIC PNG::PNG JPEG::JPEG ZLIB::ZLIB)
+
+# JUCE's Linux window wakes the message thread at the display's refresh rate (100 Hz when the display
+# gives none) whether or not anything needs painting, which keeps an idle updater busy. juce_gui_basics
+# is compiled from a copy with the patches in cmake/juce-patches/ applied: there the timer sleeps while
+# nothing is to be painted and a repaint wakes it.
+set(_juce_patches "${CMAKE_SOURCE_DIR}/cmake/juce-patches/linux-idle-vblank.patch")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_juce_patches})
+set(_patched_gui "${CMAKE_BINARY_DIR}/juce-patched/juce_gui_basics")
+file(SHA256 ${_juce_patches} _juce_patches_hash)
+set(_patched_mark "${_patched_gui}/.applied")
+if(EXISTS "${_patched_mark}")
+  file(READ "${_patched_mark}" _applied_hash)
+endif()
+if(NOT "${_applied_hash}" STREQUAL "${_juce_patches_hash}")
+  find_program(PATCH_PROGRAM patch REQUIRED)
+  file(REMOVE_RECURSE "${_patched_gui}")
+  file(COPY "${JUCE_MODULES_DIR}/juce_gui_basics" DESTINATION "${CMAKE_BINARY_DIR}/juce-patched")
+  foreach(_patch IN LISTS _juce_patches)
+    execute_process(COMMAND ${PATCH_PROGRAM} -p1 --binary --quiet -i ${_patch}
+      WORKING_DIRECTORY "${_patched_gui}" RESULT_VARIABLE _patch_result)
+    if(_patch_result)
+      message(FATAL_ERROR "${_patch} does not apply to ${JUCE_MODULES_DIR}/juce_gui_basics")
+    endif()
+  endforeach()
+  file(WRITE "${_patched_mark}" "${_juce_patches_hash}")
+endif()
+get_target_property(_gui_sources juce_gui_basics INTERFACE_SOURCES)
+list(TRANSFORM _gui_sources REPLACE "^${JUCE_MODULES_DIR}/juce_gui_basics/" "${_patched_gui}/")
+set_target_properties(juce_gui_basics PROPERTIES INTERFACE_SOURCES "${_gui_sources}")

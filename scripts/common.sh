@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config patch
   juce-modules-source libpng-dev libjpeg-dev zlib1g-dev libfreetype-dev libfontconfig1-dev
   libudev-dev umockdev libumockdev-dev libsystemd-dev dbus-daemon python3-dbusmock
   googletest libgtest-dev

@@ -253,7 +253,11 @@ TEST(Erase, SendsBothCommandsWithTheDeviceCodeAndResetsTheLink)
     EXPECT_EQ(rig.deviceCom.getConnectedAppPortName(), "KW LC20");
     EXPECT_EQ(rig.deviceCom.getConnectedDisplayName(), "LC20 MKI");
 
+    // The identity queries of the step that found it go out whole before the erase commands.
+    rig.link().waitForIdentityQueries();
+    rig.midi.waitForDeliveries();
     const auto heard = amp.getReceived().size();
+    EXPECT_EQ(heard % 22, 0u);
     EXPECT_TRUE(rig.deviceCom.eraseDevice(code));
     const auto received = amp.getReceived();
     ASSERT_EQ(received.size(), heard + 2);

@@ -53,6 +53,8 @@ struct Window
         const auto before = facts();
         c->timerCallback(MainContentComponent::tickTimerId);
         ++ticks;
+        for (int s = 0; s < 3 && c->progressBar.isMoving(); ++s) // the bar's 30 ms steps
+            c->progressBar.step();
         if (facts() != before)
             steadyDue = now + 2000;
         if (steadyDue && now >= *steadyDue)
@@ -122,6 +124,7 @@ TEST(UpdaterRoads, AModelBootIsOfferedUpdatedAndConfirmed)
     w.step();
     ASSERT_EQ(w.log.lines.size(), 1);
     EXPECT_TRUE(isLogLine(w.log.lines[0], "State: Unknown State")) << w.log.lines[0];
+    EXPECT_FALSE(c.progressBar.isMoving()) << "a bar with nothing new to show has nothing to wake for";
 
     ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::BootValid; }));
     w.step();
@@ -145,6 +148,7 @@ TEST(UpdaterRoads, AModelBootIsOfferedUpdatedAndConfirmed)
     EXPECT_TRUE(isLogLine(w.log.lines[3], "Upd. btn prsd @: 0.00")) << w.log.lines[3];
 
     ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Updated; }));
+    EXPECT_TRUE(c.progressBar.isMoving()) << "the stripes of a finished update keep moving";
     EXPECT_EQ(c.updateButton.getButtonText(), "Done");
     EXPECT_FALSE(c.updateButton.isEnabled());
     w.step();

@@ -74,6 +74,8 @@ TEST(PortScan, SendsIdentityQueriesForEveryRecordOnlyWithAnOutputOpen)
     VirtualAmplifier amp(l.midi, "LX20", VirtualAmplifier::Mode::application, 2282);
     l.midi.addOtherPorts({}, {}); // nothing else
     l.link.timerCallback();
+    l.link.waitForIdentityQueries();
+    l.midi.waitForDeliveries();
     const auto received = amp.getReceived();
     // The amplifier's port is the first pair, so it hears all 22 queries: version then info, record by
     // record.

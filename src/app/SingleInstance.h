@@ -4,8 +4,9 @@
 
 #include <functional>
 
-/** One updater per user: the first instance holds a lock and listens on a pipe; a later one tells the first
-    to come to the front, and ends. Two updaters must never erase and stream to the same amplifier. */
+/** One updater per user: the first instance holds a lock and listens for callers; a later one tells the first
+    (through a loopback socket) to come to the front, and ends. Two updaters must never erase and stream to
+   the same amplifier. */
 class SingleInstance
 {
 public:
@@ -21,6 +22,7 @@ public:
 
 private:
     class Listener;
+    class Connection;
 
     juce::String name;
     juce::InterProcessLock lock;

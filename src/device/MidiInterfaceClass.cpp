@@ -5,6 +5,8 @@
 namespace
 {
 constexpr int queryPauseMs = 5;
+/** A scan step queries at most this many records. */
+constexpr std::size_t maxQueriedRecords = 255;
 /** Names a boot loader's output port may carry when no port has its model's boot port name. */
 constexpr const char* anyCaseFallbackPortName = "USB Audio Device";
 constexpr const char* exactFallbackPortNames[] = {"KW Amp Boot", "KW Bass Amp Boot"};
@@ -12,14 +14,85 @@ constexpr const char* exactFallbackPortNames[] = {"KW Amp Boot", "KW Bass Amp Bo
 constexpr const char* bootNameMark = "BOOT";
 } // namespace
 
+/** Sends one scan step's identity queries (version, then info, record by record, a pause after each) to
+    the output session they were meant for; a query whose session has ended is dropped, not sent elsewhere. */
+class MidiInterfaceClass::QueryThread final : public juce::Thread
+{
+public:
+    explicit QueryThread(MidiInterfaceClass& l) : juce::Thread("Identity Query Thread"), link(l)
+    {
+        idle.signal();
+    }
+    ~QueryThread() override { stopThread(-1); }
+
+    /** Starts a burst once the previous one has ended. */
+    void send(juce::uint32 session, std::vector<juce::uint8> codes)
+    {
+        waitUntilIdle();
+        {
+            const juce::ScopedLock sl(burstLock);
+            burstSession = session;
+            burstCodes = std::move(codes);
+        }
+        idle.reset();
+        if (!isThreadRunning())
+            startThread();
+        notify();
+    }
+
+    void waitUntilIdle() { idle.wait(-1); }
+
+    void run() override
+    {
+        while (!threadShouldExit())
+        {
+            {
+                const juce::ScopedLock sl(burstLock);
+                if (burstCodes.empty())
+                    idle.signal();
+            }
+            wait(-1);
+
+            juce::uint32 session = 0;
+            std::vector<juce::uint8> codes;
+            {
+                const juce::ScopedLock sl(burstLock);
+                session = burstSession;
+                codes = std::exchange(burstCodes, {});
+            }
+            for (const auto code : codes)
+            {
+                if (threadShouldExit())
+                    break;
+                const auto version = makeQueryVersion(code);
+                link.sendSysExOn(session, version.data(), static_cast<int>(version.size()));
+                juce::Thread::sleep(queryPauseMs);
+                const auto info = makeQueryInfo(code);
+                link.sendSysExOn(session, info.data(), static_cast<int>(info.size()));
+                juce::Thread::sleep(queryPauseMs);
+            }
+        }
+        idle.signal();
+    }
+
+private:
+    MidiInterfaceClass& link;
+    juce::CriticalSection burstLock;
+    juce::uint32 burstSession = 0;
+    std::vector<juce::uint8> burstCodes;
+    juce::WaitableEvent idle{true}; // manual reset: set while no burst is under way
+};
+
 MidiInterfaceClass::MidiInterfaceClass(MidiPorts& ports, UsbEnumerator usbEnumerator)
-    : midiPorts(ports), enumerateUsb(std::move(usbEnumerator))
+    : midiPorts(ports), enumerateUsb(std::move(usbEnumerator)),
+      queryThread(std::make_unique<QueryThread>(*this))
 {
 }
 
 MidiInterfaceClass::~MidiInterfaceClass()
 {
     stopTimer();
+    queryThread.reset();
     closePorts();
     // knownDevices deletes its records with itself, the last first.
 }
@@ -85,8 +158,14 @@ bool MidiInterfaceClass::sendSysExOn(juce::uint32 session, const juce::uint8* da
     return true;
 }
 
+void MidiInterfaceClass::waitForIdentityQueries()
+{
+    queryThread->waitUntilIdle();
+}
+
 bool MidiInterfaceClass::sendTextCommand(const char* text, int length, juce::uint8 code)
 {
+    waitForIdentityQueries();
     if (text == nullptr || length < 0)
         return false;
     const auto message = makeTextCommand({text, static_cast<std::size_t>(length)}, code);
@@ -131,6 +210,9 @@ void MidiInterfaceClass::timerCallback()
     {
         if (isUsbDevicePresent(device->appProductId))
         {
+            // The last step's queries have long gone out (they take a third of a tick); on a machine so
+            // slow that they have not, the ports stay as they are until they have.
+            waitForIdentityQueries();
             if (stepPortScan())
                 sendIdentityQueries();
             return;
@@ -268,20 +350,17 @@ void MidiInterfaceClass::closePorts()
 
 void MidiInterfaceClass::sendIdentityQueries()
 {
-    juce::uint8 count = 0;
+    const auto session = getOutputSession();
+    if (session == 0)
+        return;
+    std::vector<juce::uint8> codes;
     for (const auto* device : knownDevices)
     {
-        if (++count == 0)
+        if (codes.size() == maxQueriedRecords)
             break;
-        if (midiOutput == nullptr)
-            continue;
-        const auto version = makeQueryVersion(device->deviceCode);
-        sendSysEx(version.data(), static_cast<int>(version.size()));
-        juce::Thread::sleep(queryPauseMs);
-        const auto info = makeQueryInfo(device->deviceCode);
-        sendSysEx(info.data(), static_cast<int>(info.size()));
-        juce::Thread::sleep(queryPauseMs);
+        codes.push_back(device->deviceCode);
     }
+    queryThread->send(session, std::move(codes));
 }
 
 bool MidiInterfaceClass::openBootOutputPort(int productId)

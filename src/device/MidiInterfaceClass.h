@@ -27,7 +27,10 @@ public:
     /** Sends one message only while the output of `session` is still the open one and its device is still
         there; false, sending nothing, otherwise. Safe from any thread. */
     bool sendSysExOn(juce::uint32 session, const juce::uint8* data, int size);
-    /** Sends a text command of `length` bytes (at most 256) for a device code; false when not sent. */
+    /** Waits until the identity queries of the last scan step have all gone out (or been dropped). */
+    void waitForIdentityQueries();
+    /** Sends a text command of `length` bytes (at most 256) for a device code; false when not sent. It
+        goes out after any identity queries still under way, never between them. */
     bool sendTextCommand(const char* text, int length, juce::uint8 deviceCode);
     /** Forgets the device and closes both ports. */
     void resetConnection();
@@ -58,6 +61,7 @@ private:
     void openOutputPort(int index);
     void openInputPort(int index);
     void closePorts();
+    /** Hands the identity queries for every record to the query thread and returns at once. */
     void sendIdentityQueries();
     bool openBootOutputPort(int productId);
     void replaceOutput(std::unique_ptr<MidiOutputPort> newOutput);
@@ -73,6 +77,11 @@ private:
     juce::uint32 outputSession = 0;
     juce::uint32 lastOutputSession = 0;
     juce::CriticalSection outputLock;
+
+    // The queries with their pauses take about 110 ms: sent on the message thread, they would stall the
+    // window each tick. They go out on their own thread, bound to the output session they were meant for.
+    class QueryThread;
+    std::unique_ptr<QueryThread> queryThread;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(MidiInterfaceClass)
 };

@@ -268,6 +268,7 @@ void MainContentComponent::tick()
         onAborted();
         break;
     }
+    progressBar.follow();
 }
 
 void MainContentComponent::offerUpdateButton()

@@ -1,5 +1,7 @@
 // Streams a firmware image through the real DeviceCom to the virtual amplifier and prints how close the
-// pacing comes to the boot loader's minimum gaps. --quick streams a few dozen blocks instead of a full image.
+// pacing comes to the boot loader's minimum gaps; prints how long a discovery tick holds the message thread
+// while scanning; and, given the application (--app PATH) and an X display, the share of one core the
+// idle application uses. --quick streams a few dozen blocks instead of a full image and idles for less.
 
 #include "VirtualAmplifier.h"
 #include "engine/DeviceCom.h"
@@ -8,8 +10,14 @@
 #include <juce_events/juce_events.h>
 
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
 #include <time.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace
 {
@@ -31,11 +39,57 @@ double threadCpuMs(juce::Thread::ThreadID id)
         return 0.0;
     return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1.0e6;
 }
+
+/** User and system CPU time of a process so far, in seconds; negative when it cannot be read. */
+double processCpuSeconds(pid_t pid)
+{
+    const auto fields = juce::StringArray::fromTokens(juce::File("/proc/" + juce::String(pid) + "/stat")
+                                                          .loadFileAsString()
+                                                          .fromLastOccurrenceOf(")", false, false),
+                                                      true);
+    // After the command name: state is field 3 of the file, utime 14 and stime 15.
+    if (fields.size() < 13)
+        return -1.0;
+    return (fields[11].getDoubleValue() + fields[12].getDoubleValue()) /
+           static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+/** Starts the application with a fresh home folder, lets it settle, and measures its CPU time over
+    `seconds` with no amplifier and no MIDI device: the share of one core, or a negative number. */
+double idleShareOfOneCore(const juce::String& app, int seconds)
+{
+    const auto home = juce::File::createTempFile("-idle-home");
+    home.createDirectory();
+    setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
+    char* args[] = {const_cast<char*>(app.toRawUTF8()), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, app.toRawUTF8(), nullptr, nullptr, args, environ) != 0)
+        return -1.0;
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const auto before = processCpuSeconds(pid);
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const auto after = processCpuSeconds(pid);
+    const auto wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    home.deleteRecursively();
+    return before < 0.0 || after < 0.0 ? -1.0 : (after - before) / wall;
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const bool quick = argc > 1 && juce::String(argv[1]) == "--quick";
+    bool quick = false;
+    juce::String app;
+    for (int i = 1; i < argc; ++i)
+    {
+        if (juce::String(argv[i]) == "--quick")
+            quick = true;
+        else if (juce::String(argv[i]) == "--app" && i + 1 < argc)
+            app = argv[++i];
+    }
     juce::ScopedJuceInitialiser_GUI framework;
 
     std::vector<std::uint8_t> quickImage;
@@ -53,20 +107,26 @@ int main(int argc, char** argv)
         entries[0]->imageSize = static_cast<juce::uint32>(quickImage.size());
     };
 
-    // One discovery tick while an amplifier in application mode has not answered yet: a scan step and the
-    // identity queries for all eleven records, on the message thread.
-    double discoveryTickMs = 0.0;
+    // Discovery ticks, 300 ms apart, while an amplifier in application mode has not answered yet: each a
+    // scan step and the identity queries for all eleven records. How long each holds the message thread:
+    double longestTickMs = 0.0, sumTickMs = 0.0;
+    const int scanTicks = quick ? 4 : 20;
     {
         VirtualMidiSystem silent;
         silent.addOtherPorts({"in"}, {"out 0", "out 1"});
         silent.addUsbEntry({0x2A5A, 0x0045});
         DeviceCom scanning({.ports = &silent, .enumerateUsb = silent.usbEnumerator()});
-        constexpr int ticks = 10;
-        const auto t0 = std::chrono::steady_clock::now();
-        for (int i = 0; i < ticks; ++i)
+        for (int i = 0; i < scanTicks; ++i)
+        {
+            const auto t0 = std::chrono::steady_clock::now();
             scanning.midiInterface.timerCallback();
-        discoveryTickMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count() / ticks;
+            const auto blocked =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0);
+            longestTickMs = std::max(longestTickMs, blocked.count());
+            sumTickMs += blocked.count();
+            std::this_thread::sleep_until(t0 +
+                                          std::chrono::milliseconds(MidiInterfaceClass::discoveryIntervalMs));
+        }
     }
 
     VirtualMidiSystem midi;
@@ -120,7 +180,21 @@ int main(int argc, char** argv)
     std::printf("shortest gap / its min:   %.5f\n", shortestRatio);
     std::printf("gaps below their minimum: %d\n", shortGaps);
     std::printf("worker CPU time:          %.1f ms\n", workerCpuMs);
-    std::printf("discovery tick, scanning: %.1f ms (11 records)\n", discoveryTickMs);
+    std::printf("discovery tick, scanning: longest %.2f ms, mean %.2f ms of the message thread (%d ticks)\n",
+                longestTickMs, sumTickMs / scanTicks, scanTicks);
+    if (app.isEmpty() || std::getenv("DISPLAY") == nullptr)
+        std::printf("idle application:         not measured (needs --app PATH and an X display)\n");
+    else
+    {
+        const int idleSeconds = quick ? 5 : 30;
+        const auto share = idleShareOfOneCore(app, idleSeconds);
+        if (share < 0.0)
+        {
+            std::printf("FAIL: the application could not be started or measured\n");
+            return 1;
+        }
+        std::printf("idle application:         %.2f %% of one core over %d s\n", share * 100.0, idleSeconds);
+    }
 
     const auto violations = amp.getViolations();
     for (const auto& v : violations)
