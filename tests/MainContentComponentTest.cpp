@@ -651,3 +651,67 @@ TEST(MainWindowContent, StateNamesAreThirteenCharactersWide)
     EXPECT_EQ(getStateName(UpdaterState::Aborted), "??????????   ");
     EXPECT_EQ(getStateName(UpdaterState::ErasedForRepair), "Erased 4 Rpr.");
 }
+
+TEST(MainWindowContent, EveryTextIsShownWholeAndEveryCaptionAtItsNaturalWidth)
+{
+    Window w;
+    auto& c = *w.c;
+    const std::vector<std::pair<const char*, juce::String>> statusTexts{
+        {"instructions", helpTexts::instructionsText},
+        {"broken boot", helpTexts::brokenBootText},
+        {"recovery", helpTexts::recoveryText},
+        {"nothing sent", uiTexts::notSentStatus}};
+    const std::vector<std::pair<const char*, InfoView*>> pages{
+        {"versions", &c.versionsView}, {"VS", &c.voiceSlotInfoView}, {"BOOT", &c.bootInfoView}};
+    const std::vector<std::pair<CaptionButton*, juce::StringArray>> buttons{
+        {&c.bootInfoButton, {"BOOT info >", uiTexts::pageOpen}},
+        {&c.voiceSlotInfoButton, {"VS info >", uiTexts::pageOpen}},
+        {&c.versionsButton, {uiTexts::versionsPageClosed, uiTexts::versionsPageOpen}},
+        {&c.updateButton, {uiTexts::updateCaption, uiTexts::updatingCaption, uiTexts::doneCaption}}};
+
+    for (const float scale : {1.0f, 2.0f})
+    {
+        SCOPED_TRACE("desktop scale " + std::to_string(scale));
+        juce::Desktop::getInstance().setGlobalScaleFactor(scale);
+        for (const auto& [name, text] : statusTexts)
+        {
+            c.statusLabel.setText(text, juce::dontSendNotification);
+            EXPECT_TRUE(c.statusLabel.showsWholeText()) << name << " text in the status label";
+        }
+        for (const auto& [name, page] : pages)
+            EXPECT_TRUE(page->textLabel.showsWholeText()) << name << " page";
+        for (const auto& [button, captions] : buttons)
+            for (const auto& caption : captions)
+            {
+                button->setButtonText(caption);
+                const auto font = button->getCaptionFont();
+                EXPECT_LE(font.getStringWidthFloat(caption), static_cast<float>(button->getCaptionWidth(font)))
+                    << caption << " would be squeezed";
+            }
+    }
+    juce::Desktop::getInstance().setGlobalScaleFactor(1.0f);
+    c.statusLabel.setText(uiTexts::allFine, juce::dontSendNotification);
+    EXPECT_EQ(c.statusLabel.getFittedFontHeight(), c.statusLabel.getFont().getHeight())
+        << "a text that fits keeps the default font";
+}
+
+TEST(UpdaterRoads, TheModelChosenForAGenericBootGoesWithIt)
+{
+    Window w;
+    auto& c = *w.c;
+    auto generic = std::make_unique<VirtualAmplifier>(w.midi, "LC20-D_MKII", Mode::genericBoot, 0);
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::BootGeneric; }));
+    c.modelSelector.setSelectedId(5, juce::dontSendNotification);
+    w.step();
+    ASSERT_EQ(c.modelSelector.getText(), "LC20-D MKII");
+    ASSERT_EQ(c.state, UpdaterState::Idle);
+
+    // Between two ticks the generic loader is replaced by an LX40 in its own update mode.
+    generic.reset();
+    VirtualAmplifier lx40(w.midi, "LX40", Mode::boot, 0);
+    ASSERT_TRUE(w.runUntil([&] { return w.barText() == "KW LX40 found and ready for update"; }, 10000))
+        << getStateName(c.state) << " / " << w.barText() << " / " << c.modelSelector.getText();
+    EXPECT_FALSE(c.modelSelector.isVisible());
+    EXPECT_EQ(c.modelSelector.getSelectedId(), 0) << "the choice went with the loader it was made for";
+    EXPECT_TRUE(c.updateButton.isVisible());
+}

@@ -195,6 +195,15 @@ void MidiInterfaceClass::timerCallback()
         if (refreshPortCounts())
             resetConnection();
 
+        // A boot loader replaced by another between two ticks leaves the port counts as they were; its
+        // product ID leaving the USB list does not. The boot port must never be taken for another model's.
+        if (bootDetected)
+        {
+            scanUsbDevices(enumerateUsb);
+            if (!isUsbDevicePresent(bootProductId))
+                resetConnection();
+        }
+
         if (midiInput != nullptr)
         {
             const bool namedBoot = midiInput->getName().containsIgnoreCase(bootNameMark);

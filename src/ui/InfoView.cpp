@@ -5,7 +5,7 @@ namespace
 constexpr int textMargin = 10;
 }
 
-InfoView::InfoView(const juce::String& text) : textLabel(juce::String(), juce::String())
+InfoView::InfoView(const juce::String& text)
 {
     addAndMakeVisible(textLabel);
     textLabel.setText(text, juce::dontSendNotification);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_gui_basics/juce_gui_basics.h>
+#include "ui/WholeTextLabel.h"
 
 /** A framed help page that shows one fixed text from its top-left corner. */
 class InfoView : public juce::Component
@@ -12,7 +12,7 @@ public:
     void paint(juce::Graphics& g) override;
     void resized() override;
 
-    juce::Label textLabel;
+    WholeTextLabel textLabel;
 
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(InfoView)

@@ -19,12 +19,14 @@ void writeLogLine(const juce::String& text)
 } // namespace
 
 MainContentComponent::MainContentComponent(DeviceComSeams seams)
-    : deviceCom(std::move(seams)), modelSelector(juce::String()), statusLabel(juce::String(), juce::String()),
+    : deviceCom(std::move(seams)), modelSelector(juce::String()),
       versionsView(uiTexts::versionsHeading + deviceCom.getSoftwareVersionsText()),
       voiceSlotInfoView(helpTexts::voiceSlotInfoText), bootInfoView(helpTexts::bootInfoText)
 {
     logoImage = juce::ImageFileFormat::loadFrom(BinaryData::kestrellogowebblack_png,
                                                 BinaryData::kestrellogowebblack_pngSize);
+    sharpLogoImage = juce::ImageFileFormat::loadFrom(BinaryData::kestrellogowebblack2x_png,
+                                                     BinaryData::kestrellogowebblack2x_pngSize);
 
     addAndMakeVisible(progressBar);
     progressBar.setTextToDisplay(uiTexts::searching);
@@ -112,7 +114,13 @@ void MainContentComponent::answerQuitQuestion(bool close)
 void MainContentComponent::paint(juce::Graphics& g)
 {
     g.fillAll(findColour(juce::ResizableWindow::backgroundColourId));
-    if (logoImage.isValid())
+    if (!logoImage.isValid())
+        return;
+    const auto place =
+        logoImage.getBounds().withPosition(20, getHeight() - logoImage.getHeight() - 20).toFloat();
+    if (sharpLogoImage.isValid())
+        g.drawImage(sharpLogoImage, place);
+    else
         g.drawImageAt(logoImage, 20, getHeight() - logoImage.getHeight() - 20);
 }
 
@@ -222,6 +230,14 @@ void MainContentComponent::tick()
     bootGeneric = deviceCom.midiInterface.genericBoot;
     deviceMidiName = deviceCom.getConnectedAppPortName();
 
+    // The model choice belongs to the generic boot loader it was made for: once none is connected, the
+    // selector goes and forgets it, so that nothing on screen names another model than the one sent.
+    if (!bootGeneric)
+    {
+        modelSelector.setVisible(false);
+        modelSelector.setSelectedId(0, juce::dontSendNotification);
+    }
+
     if (const auto failure = deviceCom.takeSleepHoldFailure(); failure.isNotEmpty())
         writeLogLine(uiTexts::sleepNotHeldLog + failure);
 
@@ -273,6 +289,7 @@ void MainContentComponent::tick()
 
 void MainContentComponent::offerUpdateButton()
 {
+    offerIsForGenericBoot = bootGeneric;
     updateButton.setButtonText(uiTexts::updateCaption);
     updateButton.setEnabled(true);
     updateButton.setVisible(true);
@@ -468,7 +485,8 @@ void MainContentComponent::onAppMode()
 
 void MainContentComponent::onIdle()
 {
-    if (!deviceConnected && !bootValid)
+    // An offer made for one kind of boot loader is not left standing for another that took its place.
+    if ((!deviceConnected && !bootValid) || (bootValid && bootGeneric != offerIsForGenericBoot))
         state = UpdaterState::Unknown;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "engine/DeviceCom.h"
+#include "ui/CaptionButton.h"
 #include "ui/InfoView.h"
 #include "ui/TextProgressBar.h"
 #include "ui/UpdaterState.h"
+#include "ui/WholeTextLabel.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -36,17 +38,20 @@ public:
 
     DeviceCom deviceCom;
     juce::Image logoImage;
+    /** The same logo with twice the pixels each way, drawn into the logo's place so it stays sharp on a
+        scaled desktop; null if it cannot be decoded, and then the logo itself is drawn. */
+    juce::Image sharpLogoImage;
     // Declared before the bar that shows it, so the bar never reads it uninitialised.
     double progressValue = 0.0;
     TextProgressBar progressBar{progressValue};
-    juce::TextButton updateButton{"Update"};
+    CaptionButton updateButton{"Update"};
     juce::ComboBox modelSelector;
-    juce::TextButton voiceSlotInfoButton{"VS info >"};
-    juce::TextButton bootInfoButton{"BOOT info >"};
-    juce::TextButton versionsButton{"i"};
+    CaptionButton voiceSlotInfoButton{"VS info >"};
+    CaptionButton bootInfoButton{"BOOT info >"};
+    CaptionButton versionsButton{"i"};
     bool showVersions = false;
     bool showVoiceSlotInfo = false;
-    juce::Label statusLabel;
+    WholeTextLabel statusLabel;
     InfoView versionsView;
     InfoView voiceSlotInfoView;
     InfoView bootInfoView;
@@ -66,6 +71,9 @@ public:
     UpdaterState lastLoggedState = UpdaterState::Idle;
     /** The running or last update was the automatic repair, which retries by itself when refused. */
     bool updateIsRepair = false;
+    /** Whether the Update button on offer is for a generic boot loader (with the model chosen) or for a
+        model-specific one; when the loader connected is no longer of that kind, the offer is withdrawn. */
+    bool offerIsForGenericBoot = false;
     /** Amplifiers (by port name) erased for a repair that has not yet been confirmed by an accepted
         version: none is erased a second time. */
     juce::StringArray erasedForRepair;
