@@ -1,6 +1,8 @@
 // The updater's window with a virtual amplifier attached instead of the system's MIDI ports and USB devices,
 // for trying the program out and for screenshots:  lclx_virtual_updater [firmwareKey] [app|boot|generic]
-// [version]
+// [version] [unplugAfter]: with unplugAfter > 0 the amplifier's cable is pulled after that many messages of
+// an update. --scale=N draws the window N times larger, as a desktop scaled to N00 % would, where the X
+// server cannot say so itself (a virtual one).
 
 #include "VirtualAmplifier.h"
 #include "app/ColourScheme.h"
@@ -22,7 +24,15 @@ public:
 
     void initialise(const juce::String& commandLine) override
     {
-        const auto args = juce::StringArray::fromTokens(commandLine, true);
+        juce::StringArray args;
+        for (const auto& arg : juce::StringArray::fromTokens(commandLine, true))
+        {
+            if (arg.startsWith("--scale="))
+                juce::Desktop::getInstance().setGlobalScaleFactor(
+                    arg.fromFirstOccurrenceOf("=", false, false).getFloatValue());
+            else
+                args.add(arg);
+        }
         const auto key = args.size() > 0 ? args[0] : juce::String("LX40");
         const auto modeName = args.size() > 1 ? args[1] : juce::String("boot");
         const auto mode = modeName == "app"       ? VirtualAmplifier::Mode::application
@@ -30,6 +40,8 @@ public:
                                                   : VirtualAmplifier::Mode::boot;
         amplifier =
             std::make_unique<VirtualAmplifier>(midi, key, mode, args.size() > 2 ? args[2].getIntValue() : 0);
+        if (const auto unplugAfter = args.size() > 3 ? args[3].getIntValue() : 0; unplugAfter > 0)
+            amplifier->unplugAfter(static_cast<std::size_t>(unplugAfter));
 
         juce::LookAndFeel::setDefaultLookAndFeel(&lookAndFeel);
         applyColourScheme(lookAndFeel);
