@@ -15,6 +15,28 @@ set(UPDATER_PLACEHOLDER_SHORTFALL 200)
 # Dropping a binary into the folder re-runs the configuration on the next build.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${UPDATER_FIRMWARE_BINARIES_DIR})
 
+# Placeholder firmware would leave a real amplifier without working firmware: a build that embeds any says
+# so, a release build refuses to be configured with it, and packages carry the word in name and description.
+set(_missing_binaries "")
+foreach(entry IN LISTS UPDATER_FIRMWARE_PLACEHOLDERS)
+  string(REGEX REPLACE ":.*" "" key ${entry})
+  if(NOT EXISTS ${UPDATER_FIRMWARE_BINARIES_DIR}/${key}.bin)
+    list(APPEND _missing_binaries ${key})
+  endif()
+endforeach()
+if(_missing_binaries)
+  set(LCLX_PLACEHOLDER_FIRMWARE ON)
+  list(JOIN _missing_binaries ", " _missing_text)
+  if(LCLX_RELEASE)
+    message(FATAL_ERROR "A release build needs every firmware binary in ${UPDATER_FIRMWARE_BINARIES_DIR}; "
+      "missing: ${_missing_text}.")
+  endif()
+  message(WARNING "No firmware binary for ${_missing_text}: this build embeds PLACEHOLDER firmware for them, "
+    "which would leave a real amplifier without working firmware. Use it with the virtual amplifier only.")
+else()
+  set(LCLX_PLACEHOLDER_FIRMWARE OFF)
+endif()
+
 function(updater_generate_firmware_images out_sources)
   file(MAKE_DIRECTORY ${UPDATER_FIRMWARE_OUTPUT_DIR})
   set(packer $<TARGET_FILE:lclx_image_packer>)

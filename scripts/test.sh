@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs the tests.
 #   scripts/test.sh               the quick suite: build, unit and window tests
 #   scripts/test.sh --sanitizers  also the unit tests under ASan+UBSan (build-asan) and TSan (build-tsan)
-#   scripts/test.sh --all         the full suite: the quick one, both sanitizer builds, and the fuzz targets
+#   scripts/test.sh --all         the full suite: the quick one, both sanitizer builds, the fuzz targets and the
+#                                 Debian package
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 mode="${1:-}"
@@ -42,4 +43,5 @@ fi
 if [ "$mode" = --all ]; then
   timed "fuzz build" scripts/fuzz.sh build
   timed "fuzzing" scripts/fuzz.sh run
+  timed "Debian package" scripts/package.sh
 fi
