@@ -39,7 +39,14 @@ endif()
 
 function(updater_generate_firmware_images out_sources)
   file(MAKE_DIRECTORY ${UPDATER_FIRMWARE_OUTPUT_DIR})
-  set(packer $<TARGET_FILE:lclx_image_packer>)
+  # A cross-build cannot run its own packer: it takes the one of a native build.
+  if(UPDATER_HOST_PACKER)
+    set(packer ${UPDATER_HOST_PACKER})
+    set(packer_target "")
+  else()
+    set(packer $<TARGET_FILE:lclx_image_packer>)
+    set(packer_target lclx_image_packer)
+  endif()
   set(sources "")
   set(declarations "")
   set(rows "")
@@ -54,18 +61,18 @@ function(updater_generate_firmware_images out_sources)
       set(binary ${UPDATER_FIRMWARE_OUTPUT_DIR}/${key}.placeholder.bin)
       add_custom_command(OUTPUT ${binary}
         COMMAND ${packer} placeholder --length ${length} --seed ${key} ${binary}
-        DEPENDS lclx_image_packer
+        DEPENDS ${packer_target}
         COMMENT "Making placeholder firmware for ${key}" VERBATIM)
     endif()
     set(syx ${UPDATER_FIRMWARE_OUTPUT_DIR}/${key}.syx)
     set(cpp ${UPDATER_FIRMWARE_OUTPUT_DIR}/${key}_image.cpp)
     add_custom_command(OUTPUT ${syx}
       COMMAND ${packer} pack --model ${key} ${binary} ${syx}
-      DEPENDS lclx_image_packer ${binary}
+      DEPENDS ${packer_target} ${binary}
       COMMENT "Packing ${key}.syx" VERBATIM)
     add_custom_command(OUTPUT ${cpp}
       COMMAND ${packer} embed --symbol ${symbol} ${syx} ${cpp}
-      DEPENDS lclx_image_packer ${syx}
+      DEPENDS ${packer_target} ${syx}
       COMMENT "Embedding ${key}.syx" VERBATIM)
     list(APPEND sources ${cpp})
     string(APPEND declarations "extern const std::uint8_t ${symbol}[];\nextern const std::uint32_t ${symbol}Size;\n")

@@ -28,6 +28,12 @@ find_package(PNG REQUIRED)
 find_package(JPEG REQUIRED)
 find_package(ZLIB REQUIRED)
 target_link_libraries(juce_modules PUBLIC PNG::PNG JPEG::JPEG ZLIB::ZLIB)
+if(WIN32)
+  # The modules also ask for zlib by name (-lz) on Windows: the linker looks where the one found lies.
+  list(GET ZLIB_LIBRARIES 0 _zlib_library)
+  get_filename_component(_zlib_dir "${_zlib_library}" DIRECTORY)
+  target_link_directories(juce_modules PUBLIC ${_zlib_dir})
+endif()
 
 # JUCE's Linux window wakes the message thread at the display's refresh rate (100 Hz when the display
 # gives none) whether or not anything needs painting, which keeps an idle updater busy. juce_gui_basics

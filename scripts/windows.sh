@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows executable and its unit tests with MinGW-w64 into build-win/, after the Linux build
+# (whose image packer makes the firmware images). zlib, libpng and libjpeg come from Debian's own source
+# packages, built for Windows once and cached in build-win/deps/.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+PACKAGES+=(g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 dpkg-dev)
+WIN_DIR="${WIN_DIR:-$ROOT/build-win}"
+DEPS="$WIN_DIR/deps"
+TOOLCHAIN="$ROOT/cmake/mingw-w64-x86_64.cmake"
+
+# Debian's source packages come from the same archive as its binaries; a deb-src entry is added if missing.
+add_source_entry() {
+  grep -rqs "^Types: deb-src\|^deb-src" /etc/apt/sources.list /etc/apt/sources.list.d/ && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo tee /etc/apt/sources.list.d/lclx-deb-src.sources >/dev/null <<'SOURCES'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  $sudo apt-get update -qq
+}
+
+# $1: source package, $2: the folder its sources unpack to (a glob), further: cmake options.
+build_dependency() {
+  local package="$1" pattern="$2"
+  shift 2
+  [ -f "$DEPS/done-$package" ] && return 0
+  mkdir -p "$DEPS/src"
+  local dir
+  dir=$(ls -d "$DEPS"/src/$pattern 2>/dev/null | head -n 1 || true)
+  if [ -z "$dir" ]; then
+    (cd "$DEPS/src" && apt-get source -qq --download-only "$package" && dpkg-source -x ./${package}_*.dsc >/dev/null)
+    dir=$(ls -d "$DEPS"/src/$pattern | head -n 1)
+  fi
+  cmake -S "$dir" -B "$DEPS/build-$package" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DCMAKE_INSTALL_PREFIX="$DEPS/prefix" \
+    -DCMAKE_PREFIX_PATH="$DEPS/prefix" -DCMAKE_FIND_ROOT_PATH="$DEPS/prefix" "$@" >/dev/null
+  if [ "$package" = zlib ]; then
+    # Debian's zlib sources lack the Windows resource script of the shared library: the static one alone.
+    cmake --build "$DEPS/build-$package" --parallel "$(nproc)" --target zlibstatic >/dev/null
+    mkdir -p "$DEPS/prefix/lib" "$DEPS/prefix/include"
+    cp "$DEPS/build-$package/libzlibstatic.a" "$DEPS/prefix/lib/libz.a"
+    cp "$dir/zlib.h" "$DEPS/build-$package/zconf.h" "$DEPS/prefix/include/"
+  else
+    cmake --build "$DEPS/build-$package" --parallel "$(nproc)" >/dev/null
+    cmake --install "$DEPS/build-$package" >/dev/null
+  fi
+  # The framework's JPEG reader wants the library's internal header too, as Debian's libjpeg-dev has it.
+  # Its C++ side reads the library's headers inside a namespace of its own after <windows.h>, whose boolean is
+  # then outside that namespace: in C++ the configuration header declares the same type where it is read.
+  if [ "$package" = libjpeg-turbo ]; then
+    cp "$dir/jpegint.h" "$DEPS/prefix/include/"
+    sed -i 's|^#ifndef __RPCNDR_H__ .*|#if !defined(__RPCNDR_H__) \|\| defined(__cplusplus)|' "$DEPS/prefix/include/jconfig.h"
+  fi
+  touch "$DEPS/done-$package"
+}
+
+install_missing_packages
+add_source_entry
+build_dependency zlib "zlib-*/"
+build_dependency libpng1.6 "libpng1.6-*/" -DPNG_SHARED=OFF -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF
+build_dependency libjpeg-turbo "libjpeg-turbo-*/" -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF
+
+if [ ! -f "$WIN_DIR/build.ninja" ]; then
+  cmake -S "$ROOT" -B "$WIN_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+    -DCMAKE_FIND_ROOT_PATH="$DEPS/prefix" -DCMAKE_PREFIX_PATH="$DEPS/prefix" \
+    -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 -DUPDATER_HOST_PACKER="$BUILD_DIR/tools/lclx_image_packer"
+fi
+cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater updater_tests
