@@ -69,4 +69,4 @@ if [ ! -f "$WIN_DIR/build.ninja" ]; then
     -DCMAKE_FIND_ROOT_PATH="$DEPS/prefix" -DCMAKE_PREFIX_PATH="$DEPS/prefix" \
     -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 -DUPDATER_HOST_PACKER="$BUILD_DIR/tools/lclx_image_packer"
 fi
-cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater updater_tests
+cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater updater_tests lclx_image_packer

@@ -282,11 +282,11 @@ TEST(SystemMidiPorts, BringLinuxPortNamesToTheAmplifiersNames)
     EXPECT_EQ(amplifierPortName("KW LX40 Boot MIDI 1"), "KW LX40 Boot");
     EXPECT_EQ(amplifierPortName("USB Audio Device MIDI 2"), "USB Audio Device");
     EXPECT_EQ(amplifierPortName("KW LC20-D MKII MIDI 12"), "KW LC20-D MKII");
+    EXPECT_EQ(amplifierPortName("KW LX40 Boot Extra MIDI 1"), "KW LX40 Boot Extra");
 #endif
     EXPECT_EQ(amplifierPortName("KW LX40 Boot"), "KW LX40 Boot");
     EXPECT_EQ(amplifierPortName("KW LX40 Boot MIDI"), "KW LX40 Boot MIDI");
     EXPECT_EQ(amplifierPortName("KW LX40 Boot MIDI 1a"), "KW LX40 Boot MIDI 1a");
-    EXPECT_EQ(amplifierPortName("KW LX40 Boot Extra MIDI 1"), "KW LX40 Boot Extra");
     EXPECT_EQ(amplifierPortName(" MIDI 1"), " MIDI 1");
 }
 
