@@ -312,7 +312,16 @@ TEST(UpdaterRoads, ACablePulledAfterAnyMessageIsAnAbortAndTheRunSendsNothingMore
 
         if (k == blocks + 2)
         {
-            EXPECT_TRUE(saidFinished);
+            // The whole image went out: once the restarted amplifier is steady, the update is finished,
+            // however early its restart was noticed.
+            w.runUntil(
+                [&]
+                {
+                    watch();
+                    return saidFinished;
+                },
+                5000);
+            EXPECT_TRUE(saidFinished) << getStateName(c.state);
             EXPECT_EQ(amp.getCompletedImages(), 1);
             continue;
         }
@@ -685,7 +694,8 @@ TEST(MainWindowContent, EveryTextIsShownWholeAndEveryCaptionAtItsNaturalWidth)
             {
                 button->setButtonText(caption);
                 const auto font = button->getCaptionFont();
-                EXPECT_LE(font.getStringWidthFloat(caption), static_cast<float>(button->getCaptionWidth(font)))
+                EXPECT_LE(font.getStringWidthFloat(caption),
+                          static_cast<float>(button->getCaptionWidth(font)))
                     << caption << " would be squeezed";
             }
     }

@@ -227,10 +227,7 @@ void DeviceCom::run()
     else
         juce::Thread::sleep(initialPauseMs);
 
-    const auto outcome = streamImage(data, size);
-    if (outcome == RunOutcome::finished)
-        setProgress(finishedProgress);
-    runOutcome = outcome;
+    runOutcome = streamImage(data, size);
 }
 
 RunOutcome DeviceCom::streamImage(const juce::uint8* data, std::size_t size)
@@ -251,10 +248,20 @@ RunOutcome DeviceCom::streamImage(const juce::uint8* data, std::size_t size)
 
         // The gap is counted from the end of the send, so that the next message can never reach the
         // amplifier sooner than its minimum after this one, however long the send took.
-        sleepUntil(Clock::now() + minimumGapFor(length));
-
+        const auto gapEnd = Clock::now() + minimumGapFor(length);
         sent += length;
-        setProgress(static_cast<float>(sent) / static_cast<float>(size));
+        if (sent == size)
+        {
+            // The whole image is with the amplifier, which restarts now: the run is finished at once, not
+            // only after the last gap, or a restart noticed meanwhile would read as a broken-off run.
+            setProgress(finishedProgress);
+            runOutcome = RunOutcome::finished;
+        }
+        else
+        {
+            setProgress(static_cast<float>(sent) / static_cast<float>(size));
+        }
+        sleepUntil(gapEnd);
     }
     return sent > 0 ? RunOutcome::finished : RunOutcome::refused;
 }

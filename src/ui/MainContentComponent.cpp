@@ -434,8 +434,12 @@ void MainContentComponent::onUpdating()
             updateButton.setButtonText(uiTexts::doneCaption);
         }
     }
-    else if (progressValue > abortAboveProgress && progressValue < abortBelowProgress)
+    else if (outcome != RunOutcome::finished && progressValue > abortAboveProgress &&
+             progressValue < abortBelowProgress)
     {
+        // A run that delivered its whole image is not broken off: it waits for the
+        // amplifier, which restarts after the closing record, to be steady again (the value shown may
+        // still be one read before the last messages went out).
         abortUpdate();
     }
 }

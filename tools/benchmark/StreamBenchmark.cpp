@@ -161,7 +161,8 @@ int main(int argc, char** argv)
     int shortGaps = 0;
     for (std::size_t k = 0; k < received.size(); ++k)
     {
-        sumOfMinimaMs += minimumGapMs(received[k].bytes.size());
+        if (k + 1 < received.size()) // the run is finished with its last message, before that one's gap
+            sumOfMinimaMs += minimumGapMs(received[k].bytes.size());
         if (k == 0)
             continue;
         const auto gap =
