@@ -1,6 +1,20 @@
 # What `cpack` packs: what `cmake --install` installs (the program, its desktop entry and its icons, see
 # src/), as a Debian package (DEB) with its dependencies computed from the shared libraries the program links.
-if(WIN32 OR APPLE)
+# On Windows: the settings of the NSIS installer (resources/windows/installer.nsi), which scripts/package.sh
+# builds with makensis.
+if(WIN32)
+  set(_placeholder_define "")
+  if(LCLX_PLACEHOLDER_FIRMWARE)
+    set(_placeholder_define "!define PLACEHOLDER 1")
+  endif()
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/packaging/installer-settings.nsh CONTENT
+    "!define VERSION \"${PROJECT_VERSION}\"
+!define EXE \"$<TARGET_FILE:lclx_software_updater>\"
+${_placeholder_define}
+")
+  return()
+endif()
+if(APPLE)
   return()
 endif()
 

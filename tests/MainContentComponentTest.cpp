@@ -560,7 +560,9 @@ TEST(MainWindowContent, ClosingDuringAnUpdateAsksFirstAndOnlyAConfirmationStopsI
     {
         c.requestQuit(quit);
         auto* question = c.getQuitQuestion();
-        EXPECT_NE(question, nullptr);
+        EXPECT_NE(question, nullptr) << "no question while the run's outcome is "
+                                     << static_cast<int>(c.deviceCom.getRunOutcome()) << " in state "
+                                     << getStateName(c.state);
         return question;
     };
     auto press = [](juce::AlertWindow* question, const juce::String& caption)

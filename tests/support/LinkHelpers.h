@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VirtualAmplifier.h"
+#include "VirtualMidiSystem.h"
 #include "device/MidiInterfaceClass.h"
 #include "device/SysEx.h"
 #include "engine/SleepInhibitor.h"

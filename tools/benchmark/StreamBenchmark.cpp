@@ -4,6 +4,7 @@
 // idle application uses. --quick streams a few dozen blocks instead of a full image and idles for less.
 
 #include "VirtualAmplifier.h"
+#include "VirtualMidiSystem.h"
 #include "engine/DeviceCom.h"
 #include "firmware/FirmwareImage.h"
 

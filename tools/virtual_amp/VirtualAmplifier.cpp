@@ -73,7 +73,7 @@ KnownDevice genericRecordFor(const KnownDevice& model)
 }
 } // namespace
 
-VirtualAmplifier::VirtualAmplifier(VirtualMidiSystem& s, const juce::String& firmwareKey, Mode m,
+VirtualAmplifier::VirtualAmplifier(AmplifierHost& s, const juce::String& firmwareKey, Mode m,
                                    juce::int32 version)
     : system(s), model(recordWithKey(firmwareKey)), genericRecord(genericRecordFor(model)),
       genericBootPortName(genericRecord.bootPortName), mode(m), firmwareVersion(version)
@@ -233,9 +233,19 @@ void VirtualAmplifier::violation(const juce::String& text)
     imageFaulty = true;
 }
 
+void VirtualAmplifier::setGapTolerance(std::chrono::milliseconds tolerance)
+{
+    const std::lock_guard guard(system.worldLock());
+    gapTolerance = tolerance;
+}
+
 void VirtualAmplifier::receiveFromHost(const std::vector<std::uint8_t>& bytes)
 {
-    const auto now = Clock::now();
+    receiveFromHostAt(bytes, Clock::now());
+}
+
+void VirtualAmplifier::receiveFromHostAt(const std::vector<std::uint8_t>& bytes, Clock::time_point now)
+{
     const std::lock_guard guard(system.worldLock());
     received.push_back({now, bytes, mode});
     if (mode == Mode::application)
@@ -306,7 +316,7 @@ void VirtualAmplifier::receiveInBoot(const std::vector<std::uint8_t>& bytes, Clo
     {
         const auto minimum = std::chrono::milliseconds(std::max<std::size_t>(20, previousLength / 3 + 10));
         const auto gap = time - *previousStart;
-        if (gap < minimum)
+        if (gap < minimum - gapTolerance)
             violation("message " + juce::String(messageNumber) + " came " +
                       juce::String(std::chrono::duration<double, std::milli>(gap).count(), 3) +
                       " ms after the one before; " + juce::String(minimum.count()) + " ms needed");

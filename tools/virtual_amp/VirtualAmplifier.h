@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VirtualMidiSystem.h"
+#include "AmplifierHost.h"
 #include "device/KnownDevice.h"
 
 #include <chrono>
@@ -9,7 +9,7 @@
     answers the identity queries for its own device code and takes the erase commands; in boot mode it takes
     a firmware image, checks its layout and pacing, and restarts with the new firmware after a good one.
     Every message it receives and every rule broken is recorded for tests. */
-class VirtualAmplifier : public VirtualMidiSystem::Device
+class VirtualAmplifier : public AmplifierHost::Device
 {
 public:
     enum class Mode
@@ -29,7 +29,7 @@ public:
     };
 
     /** An amplifier of the model whose firmware key is given, plugged in and in `mode`. */
-    VirtualAmplifier(VirtualMidiSystem& system, const juce::String& firmwareKey, Mode mode,
+    VirtualAmplifier(AmplifierHost& system, const juce::String& firmwareKey, Mode mode,
                      juce::int32 firmwareVersion);
     ~VirtualAmplifier() override;
 
@@ -66,6 +66,12 @@ public:
     juce::String getPortName() const;
 
     void receiveFromHost(const std::vector<std::uint8_t>& bytes) override;
+    /** A message that arrived at `time` (a kernel's arrival time, say), under the world lock. */
+    void receiveFromHostAt(const std::vector<std::uint8_t>& bytes, Clock::time_point time);
+    /** How much shorter than its minimum a gap between two image messages may arrive before it counts as a
+        fault: none by default. A host whose messages reach the device late now and then (an emulated
+        machine) shortens the gap after a late one by as much; the sender's pacing is judged on its own. */
+    void setGapTolerance(std::chrono::milliseconds tolerance);
 
 private:
     /** The port name and USB IDs it shows in its present mode. */
@@ -82,7 +88,7 @@ private:
     void startImage();
     bool checkFrame(const std::vector<std::uint8_t>& bytes);
 
-    VirtualMidiSystem& system;
+    AmplifierHost& system;
     KnownDevice model;
     KnownDevice genericRecord;
     juce::String genericBootPortName;
@@ -91,6 +97,7 @@ private:
     juce::int32 firmwareVersion;
     juce::int32 versionAfterUpdate = 0;
     std::chrono::milliseconds restartDelay{300};
+    std::chrono::milliseconds gapTolerance{0};
     bool presetsErased = false;
     bool firmwareErased = false;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AmplifierHost.h"
 #include "device/MidiPorts.h"
 #include "device/UsbProbe.h"
 
@@ -11,34 +12,22 @@
 /** In-memory MIDI ports and USB device list for tests: virtual devices attach here, and the updater sees
     their ports and USB entries through the same seams as the real system's. Everything in it, and in the
     devices attached to it, is guarded by one recursive lock, `worldLock()`. */
-class VirtualMidiSystem : public MidiPorts
+class VirtualMidiSystem : public MidiPorts, public AmplifierHost
 {
 public:
-    /** The device side of a pair of ports. */
-    class Device
-    {
-    public:
-        virtual ~Device() = default;
-        /** A message the host sent to the device; called on the sending thread, under the world lock. */
-        virtual void receiveFromHost(const std::vector<std::uint8_t>& bytes) = 0;
-    };
-
     VirtualMidiSystem();
     ~VirtualMidiSystem() override;
 
-    std::recursive_mutex& worldLock() { return lock; }
+    std::recursive_mutex& worldLock() override { return lock; }
 
-    /** Adds a device's two ports (an input and an output, both named `portName`) and its USB entry. */
-    void attach(Device& device, const juce::String& portName, UsbIds usb);
-    /** Removes a device's ports and USB entry at once. */
-    void detach(Device& device);
-    /** Detaches a device once `leaveAfter` has passed (at the host's next look at the ports or USB devices),
-       then attaches it under a new name and USB identity once the host has looked `absentListings` times
-       without finding it, as a device that restarts and re-enumerates. */
+    void attach(Device& device, const juce::String& portName, UsbIds usb) override;
+    void detach(Device& device) override;
+    /** The device leaves at the host's first look at the ports or USB devices after `leaveAfter`; a "look"
+        is one listing of the ports or the USB devices. */
     void reenumerate(Device& device, std::chrono::milliseconds leaveAfter, const juce::String& portName,
-                     UsbIds usb, int absentListings);
+                     UsbIds usb, int absentListings) override;
     /** Queues a message from a device to the host; it arrives on the delivery thread, like a MIDI input's. */
-    void sendToHost(Device& device, const std::vector<std::uint8_t>& bytes);
+    void sendToHost(Device& device, const std::vector<std::uint8_t>& bytes) override;
     /** Waits until every queued message to the host has been delivered or dropped. */
     void waitForDeliveries();
 

@@ -5,6 +5,7 @@
 // server cannot say so itself (a virtual one).
 
 #include "VirtualAmplifier.h"
+#include "VirtualMidiSystem.h"
 #include "app/ColourScheme.h"
 #include "ui/MainContentComponent.h"
 

@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""Judges what the amplifier on the USB gadget received, as it recorded it: prints one reason per fault
+found and exits 1 if there is any.
+
+  judge.py RECORD FIRMWARE_DIR --image KEY [--erase KEY] [--version N] [--broken-off]
+
+--image KEY     the image received in update mode is FIRMWARE_DIR/KEY.syx, byte for byte (with --broken-off:
+                a beginning of it, and nothing at all after the amplifier was plugged in again)
+--erase KEY     in application mode the amplifier received "erasevs" then "eraseapp" with KEY's device code
+--version N     it ended up in application mode reporting firmware version N, and was asked for it there
+Without --erase only identity queries may reach it in application mode.
+"""
+import argparse
+import sys
+
+MAKER = bytes([0x00, 0x21, 0x5A, 0x00])
+QUERY_COMMANDS = (0x03, 0x05)
+TEXT_COMMAND = 0x15
+# A gap may arrive this much short of its minimum only where the message before it arrived late by as much,
+# which the gap before that shows as long: each message's arrival, less the minimum pauses of all before
+# it, may not fall below the lowest of its few predecessors'.
+LATE_WINDOW = 3
+TOLERANCE_MS = 2.0
+
+
+def messages_of(syx):
+    out, start = [], None
+    for i, b in enumerate(syx):
+        if b == 0xF0:
+            start = i
+        elif b == 0xF7 and start is not None:
+            out.append(syx[start : i + 1])
+            start = None
+    return out
+
+
+def minimum_gap(previous_length):
+    return max(20, previous_length // 3 + 10)
+
+
+def unpack_text(packed):
+    out = []
+    i = 0
+    while i < len(packed):
+        header, count = packed[i], min(7, len(packed) - i - 1)
+        for j in range(count):
+            out.append(packed[i + 1 + j] | (((header >> (6 - j)) & 1) << 7))
+        i += count + 1
+    return bytes(out).decode("latin-1")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("record")
+    parser.add_argument("firmware")
+    parser.add_argument("--image", required=True)
+    parser.add_argument("--erase")
+    parser.add_argument("--version", type=int)
+    parser.add_argument("--broken-off", action="store_true")
+    args = parser.parse_args()
+    reasons = []
+
+    expected = messages_of(open(f"{args.firmware}/{args.image}.syx", "rb").read())
+    code = expected[0][5]
+    app, image, after_replug, end = [], [], [], None
+    asked_after_image = False
+    replugged = False
+    for line in open(args.record):
+        line = line.rstrip("\n")
+        if line.startswith("# violation: "):
+            reasons.append("the amplifier saw a fault: " + line[len("# violation: ") :])
+        elif line.startswith("# plugged in again"):
+            replugged = True
+        elif line.startswith("# end: "):
+            end = line[len("# end: ") :]
+        elif line and not line.startswith("#"):
+            time, mode, data = line.split(" ")
+            message = bytes.fromhex(data)
+            if replugged:
+                after_replug.append(message)
+            elif mode == "app":
+                app.append(message)
+                asked_after_image |= bool(image) and len(message) == 8 and message[6] == QUERY_COMMANDS[0]
+            else:
+                image.append((float(time), message))
+
+    # Application mode: identity queries, and the two erase commands where they are due.
+    texts = []
+    for message in app:
+        if len(message) == 8 and message[1:5] == MAKER and message[6] in QUERY_COMMANDS:
+            continue
+        if len(message) > 8 and message[1:5] == MAKER and message[6] == TEXT_COMMAND:
+            texts.append((message[5], unpack_text(message[7:-1])))
+            continue
+        reasons.append(f"application mode received a message that is no identity query: {message.hex()}")
+    if args.erase:
+        if [t for _, t in texts] != ["erasevs", "eraseapp"]:
+            reasons.append(f'the erase commands were {[t for _, t in texts]}, not ["erasevs", "eraseapp"]')
+        for device, text in texts:
+            if device != code:
+                reasons.append(f'"{text}" carried device code 0x{device:02x}, not 0x{code:02x}')
+    elif texts:
+        reasons.append(f"text commands reached the amplifier in application mode: {[t for _, t in texts]}")
+
+    # The image, byte for byte.
+    received = [m for _, m in image]
+    if args.broken_off:
+        if not received or len(received) >= len(expected):
+            reasons.append(f"{len(received)} of {len(expected)} image messages arrived: no broken-off run")
+        if after_replug:
+            reasons.append(f"{len(after_replug)} message(s) reached the amplifier after it was plugged in again")
+    elif len(received) != len(expected):
+        reasons.append(f"{len(received)} image messages arrived, {len(expected)} were due")
+    for k, (got, due) in enumerate(zip(received, expected)):
+        if got != due:
+            at = next((i for i in range(min(len(got), len(due))) if got[i] != due[i]), min(len(got), len(due)))
+            what = "device code" if at == 5 else f"byte {at}"
+            reasons.append(f"image message {k} differs from {args.image}.syx at its {what}: "
+                           f"{got[at:at + 1].hex() or 'end'} where {due[at:at + 1].hex() or 'end'} was due")
+            break
+
+    # Pacing, as the messages arrived.
+    lowest_gap = None
+    slack = []  # arrival less the minimum pauses before it
+    due_since_first = 0.0
+    for k, (time, message) in enumerate(image):
+        if k > 0:
+            minimum = minimum_gap(len(image[k - 1][1]))
+            due_since_first += minimum
+            gap = time - image[k - 1][0]
+            lowest_gap = min(lowest_gap or gap / minimum, gap / minimum)
+        slack.append(time - image[0][0] - due_since_first)
+        if k > 0:
+            before = min(slack[max(0, k - LATE_WINDOW) : k])
+            if slack[k] < before - TOLERANCE_MS:
+                reasons.append(f"image message {k} arrived {before - slack[k]:.1f} ms too soon: its gap was "
+                               f"{time - image[k - 1][0]:.1f} ms, {minimum} ms needed")
+                break
+    if slack and slack[-1] < -TOLERANCE_MS:
+        reasons.append(f"the image's {len(image)} messages took {slack[-1]:.1f} ms less than their pauses")
+
+    if args.version is not None and (end is None or f"version {args.version}" not in end):
+        reasons.append(f"the amplifier ended with '{end}', not firmware version {args.version}")
+    if args.version is not None and not asked_after_image:
+        reasons.append("the updater never asked the amplifier for its version after the image")
+
+    for reason in reasons:
+        print(reason)
+    if image:
+        total = image[-1][0] - image[0][0]
+        print(f"(image: {len(image)} messages in {total / 1000:.1f} s, {total - due_since_first:.1f} ms over "
+              f"their pauses, shortest gap {lowest_gap:.3f} of its minimum)", file=sys.stderr)
+    return 1 if reasons else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
