@@ -127,8 +127,12 @@ TEST(Identification, ResetsWhenAnOpenInputsNameDoesNotFitTheMode)
         l.midi.addOtherPorts({inputName}, {"out"});
         l.midi.addUsbEntry({0x2A5A, 0x0045});
         l.link.timerCallback(); // opens the pair (0, 0)
-        l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x04, {0x40, 0x03, 0, 0, 0}));
-        l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x06, {0, 0, 0, 0, 0}));
+        for (int asking = 0; asking < 2; ++asking) // the pair that answered is asked once more
+        {
+            l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x04, {0x40, 0x03, 0, 0, 0}));
+            l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x06, {0, 0, 0, 0, 0}));
+            l.link.timerCallback();
+        }
         ASSERT_TRUE(l.link.isDeviceIdentified());
 
         l.link.timerCallback();
@@ -137,11 +141,31 @@ TEST(Identification, ResetsWhenAnOpenInputsNameDoesNotFitTheMode)
     }
 }
 
+TEST(Identification, OldRepliesOnAPairThatDoesNotAnswerAgainIdentifyNothing)
+{
+    // A device hands over the replies it kept while no input listened as soon as one opens, whatever output
+    // is open then: here the pair's output leads to no amplifier at all. The erase must never go there.
+    Link l;
+    l.midi.addOtherPorts({"KW LX40"}, {"elsewhere"});
+    l.midi.addUsbEntry({0x2A5A, 0x0045});
+    l.link.timerCallback(); // opens the pair (0, 0)
+    l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x04, {0x40, 0x03, 0, 0, 0}));
+    l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x06, {0, 0, 0, 0, 0}));
+    for (int tick = 0; tick < 4; ++tick)
+    {
+        l.link.timerCallback();
+        l.link.waitForIdentityQueries();
+        EXPECT_FALSE(l.link.isDeviceIdentified()) << "tick " << tick;
+    }
+    EXPECT_FALSE(l.link.versionReplied.load()) << "the old replies were forgotten when the pair was asked again";
+}
+
 TEST(ReplyRecognition, AcceptsOnlyWholeRepliesOfTheMakerForAKnownDevice)
 {
     Link l;
     auto& link = l.link;
     link.deviceCode = 0x55;
+    link.pairConfirmed = true; // what a reply is, apart from where it came in
 
     link.handleIncomingMidiMessage(nullptr, replyMessage(0x33, 0x04, {0x40, 0x03, 0, 0, 0}));
     EXPECT_EQ(link.deviceCode.load(), 0x55) << "an unknown device code changes nothing";

@@ -99,7 +99,7 @@ MidiInterfaceClass::~MidiInterfaceClass()
 
 bool MidiInterfaceClass::isDeviceIdentified() const
 {
-    return versionReplied && infoReplied;
+    return versionReplied && infoReplied && pairConfirmed;
 }
 
 bool MidiInterfaceClass::isGenericBootProductId(int productId) const
@@ -174,14 +174,19 @@ bool MidiInterfaceClass::sendTextCommand(const char* text, int length, juce::uin
     return sendSysEx(message->data(), static_cast<int>(message->size()));
 }
 
+void MidiInterfaceClass::forgetReplies()
+{
+    const juce::ScopedLock sl(replyLock);
+    versionReplied = false;
+    infoReplied = false;
+    firmwareVersion = 0;
+}
+
 void MidiInterfaceClass::resetConnection()
 {
-    {
-        const juce::ScopedLock sl(replyLock);
-        versionReplied = false;
-        infoReplied = false;
-        firmwareVersion = 0;
-    }
+    forgetReplies();
+    pairConfirmed = false;
+    confirmingPair = false;
     bootDetected = false;
     genericBoot = false;
     bootProductId = 0;
@@ -222,7 +227,7 @@ void MidiInterfaceClass::timerCallback()
             // The last step's queries have long gone out (they take a third of a tick); on a machine so
             // slow that they have not, the ports stay as they are until they have.
             waitForIdentityQueries();
-            if (stepPortScan())
+            if (!confirmPair() && stepPortScan())
                 sendIdentityQueries();
             return;
         }
@@ -287,6 +292,27 @@ bool MidiInterfaceClass::refreshPortCounts()
     numInputPorts = inputs;
     numOutputPorts = outputs;
     return changed;
+}
+
+bool MidiInterfaceClass::confirmPair()
+{
+    // Replies that came in on this pair may be old ones: a device keeps what it answered while no input of
+    // the host listened to it, and hands it over as soon as one opens, whatever output is open then. So a
+    // pair that answered is held for one more tick and asked again; only an answer to that identifies its
+    // device, and the output that is open is then surely its own (the erase goes there).
+    const bool replied = versionReplied && infoReplied;
+    if (confirmingPair)
+    {
+        confirmingPair = false;
+        pairConfirmed = replied;
+        return replied;
+    }
+    if (!replied)
+        return false;
+    forgetReplies();
+    confirmingPair = true;
+    sendIdentityQueries();
+    return true;
 }
 
 bool MidiInterfaceClass::stepPortScan()

@@ -15,7 +15,8 @@ public:
                                 UsbEnumerator usbEnumerator = enumeratePlatformUsbDevices);
     ~MidiInterfaceClass() override;
 
-    /** Both identity replies have been accepted since the last reset. */
+    /** Both identity replies have been accepted since the last reset, and again after the port pair they came
+        in on was asked once more. */
     bool isDeviceIdentified() const;
     /** A copy of the record of the device found; an empty record when none. */
     KnownDevice getConnectedDevice() const;
@@ -49,6 +50,8 @@ public:
     std::atomic<juce::int32> firmwareVersion{0};
     std::atomic<bool> versionReplied{false};
     std::atomic<bool> infoReplied{false};
+    /** The open port pair answered a second asking: the replies are its device's own. */
+    std::atomic<bool> pairConfirmed{false};
     juce::CriticalSection replyLock;
     juce::OwnedArray<KnownDevice> knownDevices;
 
@@ -57,6 +60,9 @@ public:
 
 private:
     bool refreshPortCounts();
+    /** Holds a port pair that answered and asks it once more; true while the pair is held. */
+    bool confirmPair();
+    void forgetReplies();
     bool stepPortScan();
     void openOutputPort(int index);
     void openInputPort(int index);
@@ -75,6 +81,7 @@ private:
     // for every send and every change of midiOutput, so a port is never closed under a running send.
     std::unique_ptr<MidiOutputPort> midiOutput;
     juce::uint32 outputSession = 0;
+    bool confirmingPair = false;
     juce::uint32 lastOutputSession = 0;
     juce::CriticalSection outputLock;
 

@@ -99,16 +99,17 @@ void MainContentComponent::requestQuit(std::function<void()> quit)
 
 void MainContentComponent::answerQuitQuestion(bool close)
 {
+    // The worker is told first: putting a window away can take a while on some systems, and not one more
+    // message of the run is sent once the user said to close.
+    if (close)
+        deviceCom.stopUpdate();
     // The question is called from its own button: it is put away now and deleted on the next tick.
     quitQuestion->exitModalState(0);
     quitQuestion->setVisible(false);
     answeredQuestion = std::move(quitQuestion);
     auto quit = std::exchange(pendingQuit, nullptr);
     if (close)
-    {
-        deviceCom.stopUpdate();
         quit();
-    }
 }
 
 void MainContentComponent::paint(juce::Graphics& g)
