@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Builds the Debian package of the Linux build into build/packages/ and tests it: lintian finds no error, and
 # installed with dpkg into a throw-away root it holds exactly the expected files and removes cleanly.
+# Where the Windows build is there (scripts/windows.sh), also its NSIS installer into build-win/packages/,
+# tested under Wine with a fresh prefix: a silent install puts the program under Program Files with a
+# Start-menu entry and an uninstaller, the installed program starts and shows its window, and the
+# uninstaller removes all of it.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 PACKAGES+=(lintian)
+WIN_DIR="${WIN_DIR:-$ROOT/build-win}"
+WIN_EXE="$WIN_DIR/src/LCLX_Software_Updater.exe"
+[ -f "$WIN_EXE" ] && PACKAGES+=(nsis wine64 xvfb xauth x11-utils xdotool imagemagick)
 
 install_missing_packages
 configure_and_build "$BUILD_DIR"
@@ -49,4 +56,46 @@ left=$( (find "$root/usr" -type f 2>/dev/null || true) | wc -l)
 [ "$left" -eq 0 ] || fail "$left files left after removal"
 
 [ "$failed" -eq 0 ] && echo "PASS: the Debian package installs exactly its files and removes cleanly"
+[ -f "$WIN_EXE" ] || exit "$failed"
+
+# The Windows installer.
+settings="$WIN_DIR/packaging/installer-settings.nsh"
+version=$(sed -n 's/^!define VERSION "\(.*\)"/\1/p' "$settings")
+name=lclx-software-updater
+grep -q "^!define PLACEHOLDER" "$settings" && name=lclx-software-updater-placeholder
+setup="$WIN_DIR/packages/${name}_${version}_win64-setup.exe"
+rm -rf "$WIN_DIR/packages" && mkdir -p "$WIN_DIR/packages"
+makensis -V2 -DSETTINGS="$settings" -DOUTFILE="$setup" "$ROOT/resources/windows/installer.nsi" >/dev/null ||
+  fail "makensis failed"
+echo "Built $setup ($(stat -c %s "$setup") bytes)"
+
+export WINEPREFIX="$WIN_DIR/wine-installer-prefix" WINEDEBUG=-all
+WINE=/usr/lib/wine/wine64
+# One screen size for every start in a prefix: Wine keeps the first one it saw.
+WINE_SCREEN="-screen 0 1024x768x24"
+rm -rf "$WINEPREFIX"
+folder="LCLX Software Updater"
+dir="$WINEPREFIX/drive_c/Program Files/$folder"
+menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$folder"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\LCLX_Software_Updater'
+xvfb-run -a -s "$WINE_SCREEN" "$WINE" "$setup" /S || fail "the silent install failed"
+[ -f "$dir/LCLX_Software_Updater.exe" ] || fail "no program under Program Files"
+[ -f "$dir/Uninstall.exe" ] || fail "no uninstaller"
+[ -f "$menu/$folder.lnk" ] || fail "no Start-menu entry"
+"$WINE" reg query "$key" /v UninstallString 2>/dev/null | grep -q "Uninstall.exe" ||
+  fail "not listed with the installed programs"
+xvfb-run -a -s "$WINE_SCREEN" "$ROOT/scripts/wine-window.sh" "$dir/LCLX_Software_Updater.exe" ||
+  fail "the installed program did not start and end cleanly"
+# The uninstaller copies itself away and runs from there, so the folder's going is what tells it is done.
+xvfb-run -a -s "$WINE_SCREEN" "$WINE" "$dir/Uninstall.exe" /S || fail "the silent uninstall failed"
+for _ in $(seq 1 150); do
+  [ -e "$dir" ] || break
+  sleep 0.2
+done
+[ -e "$dir" ] && fail "left under Program Files: $(ls "$dir")"
+[ -e "$menu" ] && fail "the Start-menu entry is left"
+"$WINE" reg query "$key" >/dev/null 2>&1 && fail "still listed with the installed programs"
+"$WINE" wineserver -k 2>/dev/null || true
+
+[ "$failed" -eq 0 ] && echo "PASS: the Windows installer installs silently, the program starts, and it uninstalls cleanly"
 exit "$failed"

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows executable and its unit tests with MinGW-w64 into build-win/, after the Linux build
-# (whose image packer makes the firmware images). zlib, libpng and libjpeg come from Debian's own source
-# packages, built for Windows once and cached in build-win/deps/.
+# (whose image packer makes the firmware images), then tests them under Wine in a virtual X server with a
+# fresh prefix: the unit tests, and the program's window, log file and clean end (scripts/wine-window.sh).
+# zlib, libpng and libjpeg come from Debian's own source packages, built for Windows once and cached in
+# build-win/deps/.
+#   scripts/windows.sh [--build-only]
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-PACKAGES+=(g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 dpkg-dev)
+PACKAGES+=(g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 dpkg-dev wine64 xvfb xauth
+  x11-utils xdotool imagemagick)
 WIN_DIR="${WIN_DIR:-$ROOT/build-win}"
 DEPS="$WIN_DIR/deps"
 TOOLCHAIN="$ROOT/cmake/mingw-w64-x86_64.cmake"
@@ -70,3 +74,14 @@ if [ ! -f "$WIN_DIR/build.ninja" ]; then
     -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 -DUPDATER_HOST_PACKER="$BUILD_DIR/tools/lclx_image_packer"
 fi
 cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater updater_tests lclx_image_packer
+[ "${1:-}" = --build-only ] && exit 0
+
+export WINEPREFIX="$WIN_DIR/wine-prefix" WINEDEBUG=-all
+# One screen size for every start in a prefix: Wine keeps the first one it saw.
+WINE_SCREEN="-screen 0 1024x768x24"
+rm -rf "$WINEPREFIX"
+start=$SECONDS
+xvfb-run -a -s "$WINE_SCREEN" /usr/lib/wine/wine64 "$WIN_DIR/tests/updater_tests.exe" --gtest_brief=1
+echo "== unit tests under Wine: $((SECONDS - start)) s"
+xvfb-run -a -s "$WINE_SCREEN" "$ROOT/scripts/wine-window.sh" "$WIN_DIR/src/LCLX_Software_Updater.exe" \
+  "$WIN_DIR/wine-window.png"

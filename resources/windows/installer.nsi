@@ -3,7 +3,8 @@
 ; /DSETTINGS=build-win/packaging/installer-settings.nsh (VERSION, EXE, and PLACEHOLDER for a build that
 ; carries placeholder firmware, written by the build) and /DOUTFILE=the installer to make.
 
-Unicode true
+; A 64-bit installer for a 64-bit program.
+Target amd64-unicode
 !include "${SETTINGS}"
 SetCompressor /SOLID lzma
 !include "x64.nsh"

@@ -125,14 +125,17 @@ generic-boot)
   # The selector lists the models in the catalogue's order: LX40, LX60, ...
   click 260 328
   sleep 2
-  xdotool key Down Down Return
-  sleep 1
+  xdotool key --delay 400 Down Down Return
+  sleep 2
   shot chosen
   clickUpdate
   ;;
 bad-firmware | lc20d-repair)
   wait_for 60 "the bad firmware found and erased" logged "State: Erased 4 Rpr." || finish
   shot erased
+  for file in /proc/asound/card*/midi* /proc/asound/seq/clients; do
+    echo "== $file" && cat "$file"
+  done >"$OUT/alsa-at-erase.txt" 2>&1
   ;;
 esac
 

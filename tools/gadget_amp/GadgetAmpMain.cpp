@@ -165,8 +165,18 @@ public:
     void sendToHost(Device&, const std::vector<std::uint8_t>& bytes) override
     {
         // Called by the device on the loop thread, where the output is opened and closed.
-        if (output != nullptr && snd_rawmidi_write(output, bytes.data(), bytes.size()) < 0)
-            note("# a reply could not be written");
+        if (output == nullptr)
+            return;
+        std::string text;
+        char byteText[4];
+        for (const auto b : bytes)
+        {
+            std::snprintf(byteText, sizeof byteText, "%02x", b);
+            text += byteText;
+        }
+        const auto written = snd_rawmidi_write(output, bytes.data(), bytes.size());
+        note("# reply " + text + (written < 0 ? " could not be written" : "") + " at " +
+             std::to_string(millisecondsOf(Clock::now())));
     }
 
     void note(const std::string& line)
