@@ -126,7 +126,7 @@ TEST(Identification, ResetsWhenAnOpenInputsNameDoesNotFitTheMode)
         Link l;
         l.midi.addOtherPorts({inputName}, {"out"});
         l.midi.addUsbEntry({0x2A5A, 0x0045});
-        l.link.timerCallback(); // opens the pair (0, 0)
+        l.link.timerCallback();                    // opens the pair (0, 0)
         for (int asking = 0; asking < 2; ++asking) // the pair that answered is asked once more
         {
             l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x0E, 0x04, {0x40, 0x03, 0, 0, 0}));
@@ -157,7 +157,8 @@ TEST(Identification, OldRepliesOnAPairThatDoesNotAnswerAgainIdentifyNothing)
         l.link.waitForIdentityQueries();
         EXPECT_FALSE(l.link.isDeviceIdentified()) << "tick " << tick;
     }
-    EXPECT_FALSE(l.link.versionReplied.load()) << "the old replies were forgotten when the pair was asked again";
+    EXPECT_FALSE(l.link.versionReplied.load())
+        << "the old replies were forgotten when the pair was asked again";
 }
 
 TEST(ReplyRecognition, AcceptsOnlyWholeRepliesOfTheMakerForAKnownDevice)
