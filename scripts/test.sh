@@ -2,8 +2,9 @@
 # Installs what is missing, builds, and runs the tests.
 #   scripts/test.sh               the quick suite: build, unit and window tests
 #   scripts/test.sh --sanitizers  also the unit tests under ASan+UBSan (build-asan) and TSan (build-tsan)
-#   scripts/test.sh --all         the full suite: the quick one, both sanitizer builds, the fuzz targets and the
-#                                 Debian package
+#   scripts/test.sh --all         the full suite: the quick one, both sanitizer builds, the fuzz targets, the
+#                                 Windows build under Wine, both installers, and the roads through a real
+#                                 kernel's USB-MIDI stack in QEMU
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 mode="${1:-}"
@@ -43,5 +44,7 @@ fi
 if [ "$mode" = --all ]; then
   timed "fuzz build" scripts/fuzz.sh build
   timed "fuzzing" scripts/fuzz.sh run
-  timed "Debian package" scripts/package.sh
+  timed "Windows build and its tests under Wine" scripts/windows.sh
+  timed "Debian package and Windows installer" scripts/package.sh
+  timed "roads through a real kernel" scripts/kernel_roads.sh
 fi
