@@ -123,6 +123,7 @@ def main():
     lowest_gap = None
     slack = []  # arrival less the minimum pauses before it
     due_since_first = 0.0
+    too_soon = None  # the first gap found short; one is enough to tell
     for k, (time, message) in enumerate(image):
         if k > 0:
             minimum = minimum_gap(len(image[k - 1][1]))
@@ -130,14 +131,14 @@ def main():
             gap = time - image[k - 1][0]
             lowest_gap = min(lowest_gap or gap / minimum, gap / minimum)
         slack.append(time - image[0][0] - due_since_first)
-        if k > 0:
+        if k > 0 and not too_soon:
             before = min(slack[max(0, k - LATE_WINDOW) : k])
             if slack[k] < before - TOLERANCE_MS:
-                reasons.append(f"image message {k} arrived {before - slack[k]:.1f} ms too soon: its gap was "
-                               f"{time - image[k - 1][0]:.1f} ms, {minimum} ms needed")
-                break
+                too_soon = (f"image message {k} arrived {before - slack[k]:.1f} ms too soon: its gap was "
+                            f"{time - image[k - 1][0]:.1f} ms, {minimum} ms needed")
+                reasons.append(too_soon)
     if slack and slack[-1] < -TOLERANCE_MS:
-        reasons.append(f"the image's {len(image)} messages took {slack[-1]:.1f} ms less than their pauses")
+        reasons.append(f"the image's {len(image)} messages took {-slack[-1]:.1f} ms less than their pauses")
 
     if args.version is not None and (end is None or f"version {args.version}" not in end):
         reasons.append(f"the amplifier ended with '{end}', not firmware version {args.version}")
