@@ -64,11 +64,12 @@ def main():
     code = expected[0][5]
     app, image, after_replug, end = [], [], [], None
     asked_after_image = False
+    faults = []  # what the amplifier itself found wrong
     replugged = False
     for line in open(args.record):
         line = line.rstrip("\n")
         if line.startswith("# violation: "):
-            reasons.append("the amplifier saw a fault: " + line[len("# violation: ") :])
+            faults.append(line[len("# violation: ") :])
         elif line.startswith("# plugged in again"):
             replugged = True
         elif line.startswith("# end: "):
@@ -83,6 +84,11 @@ def main():
                 asked_after_image |= bool(image) and len(message) == 8 and message[6] == QUERY_COMMANDS[0]
             else:
                 image.append((float(time), message))
+
+    for fault in faults[:3]:
+        reasons.append("the amplifier saw a fault: " + fault)
+    if len(faults) > 3:
+        reasons.append(f"the amplifier saw {len(faults) - 3} more faults")
 
     # Application mode: identity queries, and the two erase commands where they are due.
     texts = []
