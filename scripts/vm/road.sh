@@ -11,13 +11,16 @@ BUILD="${LCLX_BUILD_DIR:-$ROOT/build}"
 PATH=/usr/sbin:/usr/bin:/sbin:/bin
 START=$SECONDS
 
-for dir in /tmp /run /dev/shm; do mkdir -p "$dir" && mount -t tmpfs tmpfs "$dir"; done
+# The root is already writable (its changes stay in guest memory); a tmpfs over /tmp would hide a build
+# tree that lives there.
+for dir in /run /dev/shm; do mkdir -p "$dir" && mount -t tmpfs tmpfs "$dir"; done
 modprobe dummy_hcd && modprobe libcomposite && modprobe usb_f_midi && modprobe snd_usb_audio &&
   modprobe snd_seq && modprobe snd_seq_midi || echo "a kernel module did not load" >>"$OUT/reasons"
 mount -t configfs none /sys/kernel/config
 
-export HOME=/tmp/home DISPLAY=:7
-mkdir -p "$HOME"
+export HOME DISPLAY=:7
+HOME=$(mktemp -d /tmp/lclx-home.XXXXXX)
+rm -f /tmp/.X7-lock /tmp/.X11-unix/X7 # this machine's own, seen through the shared root
 LOG="$HOME/.config/LCLX_Software_Updater.txt"
 RECORD="$OUT/amplifier.txt"
 shots=0
