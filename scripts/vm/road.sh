@@ -58,6 +58,12 @@ click() { # $1 $2: a point of the 600 x 400 content
   xdotool mousemove $((x + 1 + $1)) $((y + h - 401 + $2)) click 1
 }
 clickUpdate() { click 540 328; }
+# The raw MIDI devices' counters and the sequencer's clients, as evidence.
+alsa_state() {
+  for file in /proc/asound/card*/midi* /proc/asound/seq/clients; do
+    echo "== $file" && cat "$file"
+  done 2>&1
+}
 
 amp_args=()
 case "$ROAD" in
@@ -74,9 +80,7 @@ esac
 
 # Stops everything, judges the record and writes the verdict; called once, also after a step failed.
 finish() {
-  for file in /proc/asound/card*/midi* /proc/asound/seq/clients; do
-    echo "== $file" && cat "$file"
-  done >"$OUT/alsa.txt" 2>&1
+  alsa_state >"$OUT/alsa.txt"
   kill "${app:-}" 2>/dev/null
   wait "${app:-}" 2>/dev/null
   kill "$amp" 2>/dev/null
@@ -136,9 +140,7 @@ generic-boot)
 bad-firmware | lc20d-repair)
   wait_for 60 "the bad firmware found and erased" logged "State: Erased 4 Rpr." || finish
   shot erased
-  for file in /proc/asound/card*/midi* /proc/asound/seq/clients; do
-    echo "== $file" && cat "$file"
-  done >"$OUT/alsa-at-erase.txt" 2>&1
+  alsa_state >"$OUT/alsa-at-erase.txt"
   ;;
 esac
 

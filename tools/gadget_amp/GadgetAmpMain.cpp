@@ -77,6 +77,19 @@ std::string hex(unsigned value, int digits)
     return text;
 }
 
+/** A message as the record writes it: two hex digits a byte, nothing between. */
+std::string hexBytes(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    char byteText[4];
+    for (const auto b : bytes)
+    {
+        std::snprintf(byteText, sizeof byteText, "%02x", b);
+        text += byteText;
+    }
+    return text;
+}
+
 double millisecondsOf(Clock::time_point time)
 {
     return std::chrono::duration<double, std::milli>(time.time_since_epoch()).count();
@@ -167,15 +180,8 @@ public:
         // Called by the device on the loop thread, where the output is opened and closed.
         if (output == nullptr)
             return;
-        std::string text;
-        char byteText[4];
-        for (const auto b : bytes)
-        {
-            std::snprintf(byteText, sizeof byteText, "%02x", b);
-            text += byteText;
-        }
         const auto written = snd_rawmidi_write(output, bytes.data(), bytes.size());
-        note("# reply " + text + (written < 0 ? " could not be written" : "") + " at " +
+        note("# reply " + hexBytes(bytes) + (written < 0 ? " could not be written" : "") + " at " +
              std::to_string(millisecondsOf(Clock::now())));
     }
 
@@ -381,12 +387,7 @@ private:
         line += mode == VirtualAmplifier::Mode::application ? " app "
                 : mode == VirtualAmplifier::Mode::boot      ? " boot "
                                                             : " generic ";
-        char byteText[4];
-        for (const auto b : bytes)
-        {
-            std::snprintf(byteText, sizeof byteText, "%02x", b);
-            line += byteText;
-        }
+        line += hexBytes(bytes);
         std::fprintf(record, "%s\n", line.c_str());
         std::fflush(record);
         amplifier.receiveFromHostAt(bytes, messageStart);
