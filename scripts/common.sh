@@ -7,7 +7,7 @@ BUILD_DIR="${BUILD_DIR:-$ROOT/build}"
 PACKAGES=(
   build-essential cmake ninja-build pkg-config patch
   juce-modules-source libpng-dev libjpeg-dev zlib1g-dev libfreetype-dev libfontconfig1-dev
-  libudev-dev umockdev libumockdev-dev libsystemd-dev dbus-daemon python3-dbusmock
+  libasound2-dev libudev-dev umockdev libumockdev-dev libsystemd-dev dbus-daemon python3-dbusmock
   googletest libgtest-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core openbox
 )

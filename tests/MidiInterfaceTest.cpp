@@ -9,7 +9,13 @@ struct Link
 {
     VirtualMidiSystem midi;
     MidiInterfaceClass link{midi, midi.usbEnumerator()};
-    Link() { appendKnownDevices(link.knownDevices); }
+    /** With `portOwnersKnown` false, as a system that does not tie ports to USB devices: the amplifier's
+       ports are then ports of no known device, found by name or by asking. */
+    explicit Link(bool portOwnersKnown = true)
+    {
+        midi.setPortOwnersKnown(portOwnersKnown);
+        appendKnownDevices(link.knownDevices);
+    }
 };
 
 /** The (input, output) pair open after each tick, read from the port log. */
@@ -37,7 +43,7 @@ std::vector<std::pair<int, int>> scanPairs(Link& l, int ticks)
 
 TEST(PortScan, VisitsEveryPairInOrderAndRestartsWhenThePortCountChanges)
 {
-    Link l;
+    Link l(false);
     l.midi.addOtherPorts({"in 0", "in 1"}, {"out 0", "out 1", "out 2"});
     l.midi.addUsbEntry({0x2A5A, 0x0047}); // an LX60 in application mode that does not answer
 
@@ -57,7 +63,7 @@ TEST(PortScan, VisitsEveryPairInOrderAndRestartsWhenThePortCountChanges)
 
 TEST(PortScan, WithOneInputEachWrapOpensItAgainBeforeClosingTheOldOne)
 {
-    Link l;
+    Link l(false);
     l.midi.addOtherPorts({"in 0"}, {"out 0", "out 1"});
     l.midi.addUsbEntry({0x2A5A, 0x0045});
     l.link.timerCallback();
@@ -123,7 +129,7 @@ TEST(Identification, ResetsWhenAnOpenInputsNameDoesNotFitTheMode)
     for (const juce::String inputName : {"KW LX40 Boot", "KW LX40"})
     {
         SCOPED_TRACE(inputName.toStdString());
-        Link l;
+        Link l(false);
         l.midi.addOtherPorts({inputName}, {"out"});
         l.midi.addUsbEntry({0x2A5A, 0x0045});
         l.link.timerCallback();                    // opens the pair (0, 0)
@@ -145,7 +151,7 @@ TEST(Identification, OldRepliesOnAPairThatDoesNotAnswerAgainIdentifyNothing)
 {
     // A device hands over the replies it kept while no input listened as soon as one opens, whatever output
     // is open then: here the pair's output leads to no amplifier at all. The erase must never go there.
-    Link l;
+    Link l(false);
     l.midi.addOtherPorts({"KW LX40"}, {"elsewhere"});
     l.midi.addUsbEntry({0x2A5A, 0x0045});
     l.link.timerCallback(); // opens the pair (0, 0)
@@ -218,13 +224,18 @@ TEST(BootPort, IsChosenByNameWithItsFallbacksAndCaseRules)
         {0x0044, {"KW Amp Boot"}, "KW Amp Boot", false},
         {0x4001, {"KW Bass Amp Boot", "KW Amp Boot", "USB Audio Device"}, "KW Amp Boot", true},
         {0x0022, {"KW Bass Amp Boot"}, "KW Bass Amp Boot", true},
-        {0x0022, {"kw bass amp boot"}, "", true},
+        {0x0022, {"kw bass amp boot"}, "kw bass amp boot", true}, // the second record's name, any case
+        // Every name of the product ID's records comes before a fallback, and a fallback that more than one
+        // port carries says nothing.
+        {0x0022, {"USB Audio Device", "KW Bass Amp Boot"}, "KW Bass Amp Boot", true},
+        {0x4001, {"USB Audio Device", "usb audio device"}, "", true},
+        {0x0044, {"KW Amp Boot", "KW Amp Boot", "USB Audio Device"}, "USB Audio Device", false},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(
             (juce::String::toHexString(c.productId) + " " + c.outputs.joinIntoString(",")).toStdString());
-        Link l;
+        Link l(false); // names are all there is
         l.midi.addOtherPorts({}, c.outputs);
         l.midi.addUsbEntry({0x2A5A, static_cast<juce::uint16>(c.productId)});
         l.link.timerCallback();
@@ -234,6 +245,66 @@ TEST(BootPort, IsChosenByNameWithItsFallbacksAndCaseRules)
         const auto opened = openedOutputs(l.midi, c.outputs);
         EXPECT_EQ(opened, c.expected.isEmpty() ? juce::StringArray() : juce::StringArray(c.expected));
         EXPECT_EQ(l.link.sendSysEx(makeQueryInfo(0).data(), 8), c.expected.isNotEmpty());
+    }
+}
+
+TEST(BootPort, IsTheBootLoadersOwnPortUnderAnyNameAndIsLookedForUntilItIsListed)
+{
+    // A USB-MIDI interface that calls itself "USB Audio Device", then a broken boot loader whose port is
+    // listed after its USB identity, numbered by the system as a second device of its name.
+    Link l;
+    l.midi.addOtherPorts({"USB Audio Device"}, {"USB Audio Device"}, UsbIds{0x1209, 0x0001});
+    l.midi.addUsbEntry({0x2A5A, 0x0022});
+    const auto query = makeQueryInfo(0);
+    for (int tick = 0; tick < 3; ++tick)
+    {
+        l.link.timerCallback();
+        EXPECT_TRUE(l.link.bootDetected.load());
+        EXPECT_FALSE(l.link.sendSysEx(query.data(), 8)) << "no output is open";
+    }
+    EXPECT_TRUE(l.midi.getPortLog().isEmpty()) << "the stranger is never opened";
+
+    l.midi.addOtherPorts({"2- KW Bass Amp Boot"}, {"2- KW Bass Amp Boot"}, UsbIds{0x2A5A, 0x0022});
+    l.link.timerCallback();
+    EXPECT_EQ(openedOutputs(l.midi, l.midi.getOutputNames()), juce::StringArray("2- KW Bass Amp Boot"));
+    EXPECT_TRUE(l.link.sendSysEx(query.data(), 8));
+    EXPECT_EQ(l.midi.getOtherReceivedCount(), 1);
+}
+
+TEST(Watch, FollowsTheAmplifierAndNotOtherDevicesOrAFailedEnumeration)
+{
+    for (const auto mode : {VirtualAmplifier::Mode::application, VirtualAmplifier::Mode::boot})
+    {
+        const bool boot = mode == VirtualAmplifier::Mode::boot;
+        SCOPED_TRACE(boot ? "boot" : "application");
+        Link l;
+        VirtualAmplifier amp(l.midi, "LX60", mode, 131);
+        auto found = [&] { return boot ? l.link.bootDetected.load() : l.link.isDeviceIdentified(); };
+        ASSERT_TRUE(tickUntil(l.link, l.midi, found));
+        const auto session = l.link.getOutputSession();
+        ASSERT_NE(session, 0u);
+
+        // Another USB-MIDI device and a program's virtual port come and go; the USB list cannot be read.
+        l.midi.addOtherPorts({"Synth"}, {"Synth"}, UsbIds{0x1209, 0x0001});
+        l.link.timerCallback();
+        l.midi.addOtherPorts({}, {"Virtual Raw MIDI"});
+        l.link.timerCallback();
+        l.midi.removeOtherPorts({"Synth", "Virtual Raw MIDI"});
+        l.midi.failUsbEnumeration(true);
+        for (int tick = 0; tick < 3; ++tick)
+            l.link.timerCallback();
+        l.midi.failUsbEnumeration(false);
+        l.link.timerCallback();
+        EXPECT_TRUE(found());
+        EXPECT_EQ(l.link.getOutputSession(), session) << "the output was never closed or replaced";
+
+        // The amplifier leaves and is back before the next tick, with as many ports as before: its port is no
+        // longer the one that was opened.
+        l.midi.reenumerate(amp, std::chrono::milliseconds(0), amp.getPortName(), {0x2A5A, amp.getProductId()},
+                           0);
+        l.link.timerCallback();
+        EXPECT_FALSE(found());
+        EXPECT_EQ(l.link.getOutputSession(), 0u);
     }
 }
 
@@ -251,10 +322,6 @@ TEST(BootPort, AVirtualAmplifierInBootModeIsFoundWithItsRecord)
         EXPECT_EQ(l.link.getConnectedDevice().displayName, generic ? "LX/LC20" : "LC20-C");
         EXPECT_EQ(openedOutputs(l.midi, l.midi.getOutputNames()), juce::StringArray(amp.getPortName()));
 
-        // The first watch tick counts the ports for the first time, sees a change and resets; discovery finds
-        // the amplifier again, and from then on an unchanged port count keeps the link, with no input open.
-        l.link.timerCallback();
-        l.link.timerCallback();
         for (int i = 0; i < 3; ++i)
         {
             l.link.timerCallback();
@@ -324,9 +391,9 @@ TEST(SystemMidiPorts, WithoutAMidiSystemThereAreNoPortsAndNoNoise)
     auto& ports = getSystemMidiPorts();
     for (int i = 0; i < 5; ++i)
     {
-        EXPECT_TRUE(ports.getInputNames().isEmpty());
-        EXPECT_TRUE(ports.getOutputNames().isEmpty());
-        EXPECT_EQ(ports.openOutput(0), nullptr);
+        EXPECT_TRUE(ports.listInputs().empty());
+        EXPECT_TRUE(ports.listOutputs().empty());
+        EXPECT_EQ(ports.openOutput({"Midi Through Port-0", "14-0", {}}), nullptr);
     }
     MidiInterfaceClass link;
     appendKnownDevices(link.knownDevices);

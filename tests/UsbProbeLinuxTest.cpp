@@ -1,3 +1,4 @@
+#include "device/PortOwner.h"
 #include "device/UsbProbe.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ protected:
 std::vector<juce::uint16> productIds()
 {
     std::vector<juce::uint16> ids;
-    for (const auto& d : enumeratePlatformUsbDevices())
+    for (const auto& d : enumeratePlatformUsbDevices().value_or(std::vector<UsbIds>{}))
         ids.push_back(d.productId);
     return ids;
 }
@@ -76,7 +77,9 @@ TEST_F(FakeUsb, CountsTheMakersDevicesWithAnAudioInterfaceOnly)
     addDevice("1-4", "2a5a", "4001", nullptr); // no interface at all
     addDevice("1-5", "2A5A", "0022\n", "01");  // a real system's attributes end in a newline
 
-    const auto found = enumeratePlatformUsbDevices();
+    const auto listed = enumeratePlatformUsbDevices();
+    ASSERT_TRUE(listed.has_value());
+    const auto& found = *listed;
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].vendorId, 0x2A5A);
     EXPECT_EQ(found[0].productId, 0x0045);
@@ -95,4 +98,30 @@ TEST_F(FakeUsb, TwoAmplifiersOfOneModelGiveTwoEntriesAndARemovedOneIsGone)
 
     remove(first);
     EXPECT_EQ(productIds(), (std::vector<juce::uint16>{0x47}));
+}
+
+TEST_F(FakeUsb, TiesASoundCardToTheUsbDeviceItSitsOnAndToThatEnumerationOfIt)
+{
+    const auto amplifier = addDevice("1-1", "2a5a", "0044\n", "01");
+    umockdev_testbed_set_attribute(testbed, amplifier.first.c_str(), "devnum", "7\n");
+    gchar* card =
+        umockdev_testbed_add_device(testbed, "sound", "card1", amplifier.second.c_str(), nullptr, nullptr);
+    g_free(card);
+    gchar* loose = umockdev_testbed_add_device(testbed, "sound", "card0", nullptr, nullptr, nullptr);
+    g_free(loose);
+
+    const auto owner = ownerOfSoundCard(1);
+    EXPECT_TRUE(owner.known);
+    ASSERT_TRUE(owner.usb.has_value());
+    EXPECT_EQ(owner.usb->ids, (UsbIds{0x2A5A, 0x0044}));
+    EXPECT_TRUE(owner.usb->device.endsWith("#7")) << owner.usb->device;
+
+    // The same device enumerated again (its device number moves on) is another one.
+    umockdev_testbed_set_attribute(testbed, amplifier.first.c_str(), "devnum", "8\n");
+    EXPECT_NE(ownerOfSoundCard(1).usb->device, owner.usb->device);
+
+    const auto onBoard = ownerOfSoundCard(0);
+    EXPECT_TRUE(onBoard.known);
+    EXPECT_FALSE(onBoard.usb.has_value()) << "a card of no USB device";
+    EXPECT_FALSE(ownerOfSoundCard(5).known) << "a card udev does not know tells nothing";
 }

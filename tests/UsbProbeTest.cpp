@@ -1,4 +1,5 @@
 #include "device/UsbProbe.h"
+#include "device/PortOwner.h"
 
 #include <gtest/gtest.h>
 
@@ -33,12 +34,56 @@ TEST(UsbInstanceId, RefusesOtherVendorsSpellingsAndLengths)
 TEST(UsbPresence, AnswersFromTheLastScanOnly)
 {
     std::vector<UsbIds> present{{0x2A5A, 0x0045}, {0x1234, 0x0044}, {0x2A5A, 0x0045}};
-    scanUsbDevices([&] { return present; });
+    EXPECT_TRUE(scanUsbDevices([&] { return std::optional(present); }));
     EXPECT_TRUE(isUsbDevicePresent(0x45));
     EXPECT_FALSE(isUsbDevicePresent(0x44)) << "another vendor's device is not the maker's";
     EXPECT_FALSE(isUsbDevicePresent(0x46));
 
+    // An enumeration that failed tells nothing: what the last one found stays.
+    EXPECT_FALSE(scanUsbDevices([] { return std::optional<std::vector<UsbIds>>(); }));
+    EXPECT_TRUE(isUsbDevicePresent(0x45));
+
     present.clear();
-    scanUsbDevices([&] { return present; });
+    EXPECT_TRUE(scanUsbDevices([&] { return std::optional(present); }));
     EXPECT_FALSE(isUsbDevicePresent(0x45)) << "a device found by an earlier scan is gone";
+}
+
+TEST(PortOwner, IsReadFromAWindowsInterfacePathOrAnAlsaIdentifier)
+{
+    struct Case
+    {
+        const char* path;
+        bool known;
+        std::optional<UsbIds> usb;
+    };
+    const Case cases[] = {
+        {R"(\\?\usb#vid_2a5a&pid_0044&mi_00#7&1a2b&0&0000#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\global)",
+         true, UsbIds{0x2A5A, 0x0044}},
+        {R"(\\?\USB#VID_2A5A&PID_4001#5&3B&0&2#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\global-2)", true,
+         UsbIds{0x2A5A, 0x4001}},
+        {R"(\\?\swd#mmdevapi#{0.0.0.00000000}.{a1b2}#{6994ad04-93ef-11d0-a3cc-00a0c9223196})", true, {}},
+        {R"(\\?\usb#vid_2a5a&pid_44#7&1a2b#{6994ad04-93ef-11d0-a3cc-00a0c9223196})", true, {}},
+        {"Microsoft GS Wavetable Synth", false, {}},
+        {"", false, {}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.path);
+        const auto owner = portOwnerFromInterfacePath(c.path);
+        EXPECT_EQ(owner.known, c.known);
+        EXPECT_EQ(owner.usb.has_value(), c.usb.has_value());
+        if (owner.usb && c.usb)
+        {
+            EXPECT_EQ(owner.usb->ids, *c.usb);
+        }
+    }
+    // Two ports of one device name the same device; the interface class is not part of it.
+    EXPECT_EQ(
+        portOwnerFromInterfacePath(cases[0].path).usb->device,
+        portOwnerFromInterfacePath(R"(\\?\usb#vid_2a5a&pid_0044&mi_00#7&1a2b&0&0000#{x}\other)").usb->device);
+
+    EXPECT_EQ(sequencerClientOf("20-0"), 20);
+    EXPECT_EQ(sequencerClientOf("128-12"), 128);
+    for (const auto* notAlsa : {"", "20", "-0", "20-", "a-0", "20-0x", R"(\\?\usb#vid_2a5a)"})
+        EXPECT_FALSE(sequencerClientOf(notAlsa).has_value()) << notAlsa;
 }

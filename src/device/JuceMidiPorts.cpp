@@ -51,46 +51,44 @@ private:
     std::unique_ptr<juce::MidiInput> input;
 };
 
-juce::StringArray namesOf(const juce::Array<juce::MidiDeviceInfo>& devices)
+std::vector<MidiPortInfo> describe(const juce::Array<juce::MidiDeviceInfo>& devices)
 {
-    juce::StringArray names;
+    std::vector<MidiPortInfo> ports;
     for (const auto& device : devices)
-        names.add(amplifierPortName(device.name));
-    return names;
+        ports.push_back(
+            {amplifierPortName(device.name), device.identifier, findPortOwner(device.identifier)});
+    return ports;
 }
 
 class SystemMidiPorts final : public MidiPorts
 {
 public:
-    juce::StringArray getInputNames() override
+    std::vector<MidiPortInfo> listInputs() override
     {
-        return midiSystemAvailable() ? namesOf(juce::MidiInput::getAvailableDevices()) : juce::StringArray();
+        return midiSystemAvailable() ? describe(juce::MidiInput::getAvailableDevices())
+                                     : std::vector<MidiPortInfo>();
     }
 
-    juce::StringArray getOutputNames() override
+    std::vector<MidiPortInfo> listOutputs() override
     {
-        return midiSystemAvailable() ? namesOf(juce::MidiOutput::getAvailableDevices()) : juce::StringArray();
+        return midiSystemAvailable() ? describe(juce::MidiOutput::getAvailableDevices())
+                                     : std::vector<MidiPortInfo>();
     }
 
-    std::unique_ptr<MidiOutputPort> openOutput(int index) override
+    std::unique_ptr<MidiOutputPort> openOutput(const MidiPortInfo& port) override
     {
-        if (!midiSystemAvailable())
+        if (!midiSystemAvailable() || port.identifier.isEmpty())
             return {};
-        const auto devices = juce::MidiOutput::getAvailableDevices();
-        if (!juce::isPositiveAndBelow(index, devices.size()))
-            return {};
-        auto output = juce::MidiOutput::openDevice(devices[index].identifier);
+        auto output = juce::MidiOutput::openDevice(port.identifier);
         return output != nullptr ? std::make_unique<JuceOutputPort>(std::move(output)) : nullptr;
     }
 
-    std::unique_ptr<MidiInputPort> openInput(int index, juce::MidiInputCallback& callback) override
+    std::unique_ptr<MidiInputPort> openInput(const MidiPortInfo& port,
+                                             juce::MidiInputCallback& callback) override
     {
-        if (!midiSystemAvailable())
+        if (!midiSystemAvailable() || port.identifier.isEmpty())
             return {};
-        const auto devices = juce::MidiInput::getAvailableDevices();
-        if (!juce::isPositiveAndBelow(index, devices.size()))
-            return {};
-        auto input = juce::MidiInput::openDevice(devices[index].identifier, &callback);
+        auto input = juce::MidiInput::openDevice(port.identifier, &callback);
         return input != nullptr ? std::make_unique<JuceInputPort>(std::move(input)) : nullptr;
     }
 };

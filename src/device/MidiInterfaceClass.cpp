@@ -1,17 +1,47 @@
 #include "device/MidiInterfaceClass.h"
 
+#include "device/MakerIds.h"
 #include "device/SysEx.h"
+
+#include <algorithm>
 
 namespace
 {
 constexpr int queryPauseMs = 5;
 /** A scan step queries at most this many records. */
 constexpr std::size_t maxQueriedRecords = 255;
-/** Names a boot loader's output port may carry when no port has its model's boot port name. */
-constexpr const char* anyCaseFallbackPortName = "USB Audio Device";
-constexpr const char* exactFallbackPortNames[] = {"KW Amp Boot", "KW Bass Amp Boot"};
+/** Names a boot loader's output port may carry when no port has a boot port name of its records, in the
+    order they are tried; each is taken only when exactly one port carries it. */
+struct FallbackPortName
+{
+    const char* name;
+    bool ignoreCase;
+};
+constexpr FallbackPortName fallbackPortNames[] = {
+    {"USB Audio Device", true}, {"KW Amp Boot", false}, {"KW Bass Amp Boot", false}};
 /** A port whose name carries this (in any case) belongs to a boot loader. */
 constexpr const char* bootNameMark = "BOOT";
+
+/** The ports that may be those of the maker's device with this product ID: where the system ties ports to
+    USB devices, that device's own; where it does not, the ports it says nothing about, and names decide. */
+std::vector<MidiPortInfo> portsOfDevice(const std::vector<MidiPortInfo>& ports, int productId)
+{
+    std::vector<MidiPortInfo> own, untold;
+    for (const auto& port : ports)
+    {
+        if (!port.owner.known)
+            untold.push_back(port);
+        else if (port.owner.usb && port.owner.usb->ids.vendorId == maker::usbVendorId &&
+                 port.owner.usb->ids.productId == productId)
+            own.push_back(port);
+    }
+    return own.empty() ? untold : own;
+}
+
+bool isListed(const std::vector<MidiPortInfo>& ports, const MidiPortInfo& port)
+{
+    return std::find(ports.begin(), ports.end(), port) != ports.end();
+}
 } // namespace
 
 /** Sends one scan step's identity queries (version, then info, record by record, a pause after each) to
@@ -196,34 +226,58 @@ void MidiInterfaceClass::resetConnection()
 void MidiInterfaceClass::timerCallback()
 {
     if (isDeviceIdentified() || bootDetected)
+        watchConnection();
+    else
+        discover();
+}
+
+void MidiInterfaceClass::watchConnection()
+{
+    // An enumeration that failed tells nothing this tick; it never means the amplifier left.
+    const auto followed = bootDetected ? bootProductId.load() : getConnectedDevice().appProductId;
+    if (scanUsbDevices(enumerateUsb) && !isUsbDevicePresent(static_cast<juce::uint16>(followed)))
     {
-        if (refreshPortCounts())
-            resetConnection();
-
-        // A boot loader replaced by another between two ticks leaves the port counts as they were; its
-        // product ID leaving the USB list does not. The boot port must never be taken for another model's.
-        if (bootDetected)
-        {
-            scanUsbDevices(enumerateUsb);
-            if (!isUsbDevicePresent(bootProductId))
-                resetConnection();
-        }
-
-        if (midiInput != nullptr)
-        {
-            const bool namedBoot = midiInput->getName().containsIgnoreCase(bootNameMark);
-            if (bootDetected != namedBoot)
-                resetConnection();
-        }
+        resetConnection();
         return;
     }
 
-    scanUsbDevices(enumerateUsb);
+    // A port open on the amplifier that is no longer listed as it was (gone, or now of another enumeration
+    // of the device) is given up, whatever the number of ports.
+    listPorts();
+    if ((hasOutput() && !isListed(outputPorts, openOutputInfo)) ||
+        (midiInput != nullptr && !isListed(inputPorts, openInputInfo)))
+    {
+        resetConnection();
+        return;
+    }
+
+    if (midiInput != nullptr)
+    {
+        const bool namedBoot = midiInput->getName().containsIgnoreCase(bootNameMark);
+        if (bootDetected != namedBoot)
+        {
+            resetConnection();
+            return;
+        }
+    }
+
+    // A system may list the boot loader's USB identity before its MIDI port: it is looked for until it is
+    // there, and the update can go ahead as soon as it is.
+    if (bootDetected && !hasOutput())
+        openBootOutputPort(bootProductId);
+}
+
+void MidiInterfaceClass::discover()
+{
+    if (!scanUsbDevices(enumerateUsb))
+        return;
+    listPorts();
 
     for (const auto* device : knownDevices)
     {
         if (isUsbDevicePresent(device->appProductId))
         {
+            followedProductId = device->appProductId;
             // The last step's queries have long gone out (they take a third of a tick); on a machine so
             // slow that they have not, the ports stay as they are until they have.
             waitForIdentityQueries();
@@ -284,13 +338,21 @@ void MidiInterfaceClass::handleIncomingMidiMessage(juce::MidiInput*, const juce:
     }
 }
 
-bool MidiInterfaceClass::refreshPortCounts()
+void MidiInterfaceClass::listPorts()
 {
-    const auto inputs = midiPorts.getInputNames().size();
-    const auto outputs = midiPorts.getOutputNames().size();
-    const bool changed = inputs != numInputPorts || outputs != numOutputPorts;
-    numInputPorts = inputs;
-    numOutputPorts = outputs;
+    inputPorts = midiPorts.listInputs();
+    outputPorts = midiPorts.listOutputs();
+}
+
+bool MidiInterfaceClass::refreshScanPorts()
+{
+    auto inputs = portsOfDevice(inputPorts, followedProductId);
+    auto outputs = portsOfDevice(outputPorts, followedProductId);
+    const bool changed = inputs != scanInputs || outputs != scanOutputs;
+    scanInputs = std::move(inputs);
+    scanOutputs = std::move(outputs);
+    numInputPorts = static_cast<int>(scanInputs.size());
+    numOutputPorts = static_cast<int>(scanOutputs.size());
     return changed;
 }
 
@@ -317,7 +379,7 @@ bool MidiInterfaceClass::confirmPair()
 
 bool MidiInterfaceClass::stepPortScan()
 {
-    if (refreshPortCounts())
+    if (refreshScanPorts())
     {
         inputScanIndex = 0;
         outputScanIndex = 0;
@@ -345,30 +407,40 @@ bool MidiInterfaceClass::stepPortScan()
     return true;
 }
 
-void MidiInterfaceClass::replaceOutput(std::unique_ptr<MidiOutputPort> newOutput)
+void MidiInterfaceClass::replaceOutput(std::unique_ptr<MidiOutputPort> newOutput, const MidiPortInfo& port)
 {
     // The previous port is closed after the new one was opened, and never while a send is under way.
     const juce::ScopedLock sl(outputLock);
     midiOutput = std::move(newOutput);
     outputSession = midiOutput != nullptr ? ++lastOutputSession : 0;
+    openOutputInfo = midiOutput != nullptr ? port : MidiPortInfo();
+}
+
+bool MidiInterfaceClass::hasOutput() const
+{
+    const juce::ScopedLock sl(outputLock);
+    return midiOutput != nullptr;
 }
 
 void MidiInterfaceClass::openOutputPort(int index)
 {
     if (index >= numOutputPorts)
         return;
-    replaceOutput(midiPorts.openOutput(index));
+    const auto port = scanOutputs[static_cast<std::size_t>(index)];
+    replaceOutput(midiPorts.openOutput(port), port);
 }
 
 void MidiInterfaceClass::openInputPort(int index)
 {
     if (index >= numInputPorts)
         return;
-    auto newInput = midiPorts.openInput(index, *this);
+    const auto port = scanInputs[static_cast<std::size_t>(index)];
+    auto newInput = midiPorts.openInput(port, *this);
     auto previous = std::exchange(midiInput, std::move(newInput));
     if (previous != nullptr)
         previous->stop();
     previous.reset();
+    openInputInfo = midiInput != nullptr ? port : MidiPortInfo();
     if (midiInput != nullptr)
         midiInput->start();
 }
@@ -380,7 +452,8 @@ void MidiInterfaceClass::closePorts()
         midiInput->stop();
         midiInput.reset();
     }
-    replaceOutput(nullptr);
+    openInputInfo = {};
+    replaceOutput(nullptr, {});
 }
 
 void MidiInterfaceClass::sendIdentityQueries()
@@ -400,27 +473,45 @@ void MidiInterfaceClass::sendIdentityQueries()
 
 bool MidiInterfaceClass::openBootOutputPort(int productId)
 {
-    juce::String wanted;
-    for (const auto* device : knownDevices)
+    const auto candidates = portsOfDevice(outputPorts, productId);
+    if (const auto* port = chooseBootPort(candidates, productId))
+        replaceOutput(midiPorts.openOutput(*port), *port);
+    return hasOutput();
+}
+
+const MidiPortInfo* MidiInterfaceClass::chooseBootPort(const std::vector<MidiPortInfo>& candidates,
+                                                       int productId) const
+{
+    auto firstNamed = [&](const juce::String& name, bool ignoreCase) -> const MidiPortInfo*
     {
-        if (device->bootProductId == productId)
-        {
-            wanted = device->bootPortName;
-            break;
-        }
+        for (const auto& port : candidates)
+            if (ignoreCase ? port.name.equalsIgnoreCase(name) : port.name == name)
+                return &port;
+        return nullptr;
+    };
+
+    // Every boot port name that the records of this product ID carry, in table order, in any case.
+    for (const auto* device : knownDevices)
+        if (device->bootProductId == productId && device->bootPortName.isNotEmpty())
+            if (const auto* port = firstNamed(device->bootPortName, true))
+                return port;
+
+    // A fallback name says little: a port is taken by it only when no other port carries it too.
+    for (const auto& fallback : fallbackPortNames)
+    {
+        const auto count = std::count_if(candidates.begin(), candidates.end(),
+                                         [&](const MidiPortInfo& port) {
+                                             return fallback.ignoreCase
+                                                        ? port.name.equalsIgnoreCase(fallback.name)
+                                                        : port.name == fallback.name;
+                                         });
+        if (count == 1)
+            return firstNamed(fallback.name, fallback.ignoreCase);
     }
 
-    const auto names = midiPorts.getOutputNames();
-    auto index = wanted.isNotEmpty() ? names.indexOf(wanted, true) : -1;
-    if (index < 0)
-        index = names.indexOf(anyCaseFallbackPortName, true);
-    for (const auto* exactName : exactFallbackPortNames)
-        if (index < 0)
-            index = names.indexOf(exactName, false);
-
-    if (index >= 0)
-        replaceOutput(midiPorts.openOutput(index));
-
-    const juce::ScopedLock sl(outputLock);
-    return midiOutput != nullptr;
+    // A port of the boot loader's own USB device is its port under any name (a system may number a second
+    // device of the same name, "2- KW LX40 Boot").
+    if (!candidates.empty() && candidates.front().owner.usb)
+        return &candidates.front();
+    return nullptr;
 }

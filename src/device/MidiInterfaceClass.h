@@ -39,6 +39,7 @@ public:
     void timerCallback() override;
     void handleIncomingMidiMessage(juce::MidiInput* source, const juce::MidiMessage& message) override;
 
+    /** How many output and input ports the scan walks: those of the amplifier's USB device. */
     std::atomic<int> numOutputPorts{0};
     std::atomic<int> numInputPorts{0};
     std::atomic<juce::uint8> deviceCode{0};
@@ -59,7 +60,14 @@ public:
     static constexpr int discoveryIntervalMs = 300;
 
 private:
-    bool refreshPortCounts();
+    /** Follows a device found: it is given up when its USB identity leaves or a port open on it is no longer
+        listed as it was; other devices and ports coming and going change nothing. */
+    void watchConnection();
+    void discover();
+    /** Lists the system's ports with the USB device each belongs to. */
+    void listPorts();
+    /** Takes the ports of the amplifier being scanned from the listing; true when they changed. */
+    bool refreshScanPorts();
     /** Holds a port pair that answered and asks it once more; true while the pair is held. */
     bool confirmPair();
     void forgetReplies();
@@ -69,13 +77,23 @@ private:
     void closePorts();
     /** Hands the identity queries for every record to the query thread and returns at once. */
     void sendIdentityQueries();
+    /** Opens the output of the boot loader with this product ID; true when an output is open. */
     bool openBootOutputPort(int productId);
-    void replaceOutput(std::unique_ptr<MidiOutputPort> newOutput);
+    /** The port of a boot loader among the ports that may be its own; null when none can be told. */
+    const MidiPortInfo* chooseBootPort(const std::vector<MidiPortInfo>& candidates, int productId) const;
+    void replaceOutput(std::unique_ptr<MidiOutputPort> newOutput, const MidiPortInfo& port);
+    bool hasOutput() const;
     /** True for a boot product ID that names no model (a generic boot loader). */
     bool isGenericBootProductId(int productId) const;
 
     MidiPorts& midiPorts;
     UsbEnumerator enumerateUsb;
+    // The message thread's view of the ports: the last listing, the ports the scan walks, and the ports open.
+    std::vector<MidiPortInfo> inputPorts, outputPorts;
+    std::vector<MidiPortInfo> scanInputs, scanOutputs;
+    MidiPortInfo openInputInfo, openOutputInfo;
+    /** The application-mode product ID whose ports are scanned. */
+    int followedProductId = 0;
     std::unique_ptr<MidiInputPort> midiInput;
     // The worker thread sends while the message thread may close or replace the output: outputLock is held
     // for every send and every change of midiOutput, so a port is never closed under a running send.

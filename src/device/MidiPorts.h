@@ -1,6 +1,22 @@
 #pragma once
 
+#include "device/PortOwner.h"
+
 #include <juce_audio_devices/juce_audio_devices.h>
+
+#include <vector>
+
+/** A MIDI port as the system lists it. */
+struct MidiPortInfo
+{
+    /** The name under which the amplifier's port is known (see amplifierPortName). */
+    juce::String name;
+    /** The system's own identifier of the port: what it is opened by. */
+    juce::String identifier;
+    PortOwnership owner;
+
+    bool operator==(const MidiPortInfo&) const = default;
+};
 
 /** An open MIDI output port. */
 class MidiOutputPort
@@ -23,17 +39,20 @@ public:
     virtual juce::String getName() const = 0;
 };
 
-/** The MIDI ports of the system, listed by the names the amplifier's ports carry, and opened by index. */
+/** The MIDI ports of the system: listed with the USB device each belongs to, and opened by the identifier
+    of a listing, so that a list that changed in between never opens another port. */
 class MidiPorts
 {
 public:
     virtual ~MidiPorts() = default;
-    virtual juce::StringArray getInputNames() = 0;
-    virtual juce::StringArray getOutputNames() = 0;
-    /** Empty when the port cannot be opened. */
-    virtual std::unique_ptr<MidiOutputPort> openOutput(int index) = 0;
-    /** Empty when the port cannot be opened. Messages go to `callback`; the source may be null. */
-    virtual std::unique_ptr<MidiInputPort> openInput(int index, juce::MidiInputCallback& callback) = 0;
+    virtual std::vector<MidiPortInfo> listInputs() = 0;
+    virtual std::vector<MidiPortInfo> listOutputs() = 0;
+    /** Empty when the port cannot be opened or is no longer there. */
+    virtual std::unique_ptr<MidiOutputPort> openOutput(const MidiPortInfo& port) = 0;
+    /** Empty when the port cannot be opened or is no longer there. Messages go to `callback`; the source may
+        be null. */
+    virtual std::unique_ptr<MidiInputPort> openInput(const MidiPortInfo& port,
+                                                     juce::MidiInputCallback& callback) = 0;
 };
 
 /** The system's MIDI ports through the framework's MidiInput and MidiOutput. */

@@ -14,12 +14,16 @@ constexpr UsbDeviceId makeUsbDeviceId(juce::uint16 vendorId, juce::uint16 produc
 }
 } // namespace
 
-void scanUsbDevices(const UsbEnumerator& enumerate)
+bool scanUsbDevices(const UsbEnumerator& enumerate)
 {
+    const auto devices = enumerate();
+    if (!devices)
+        return false;
     usbDeviceIds.clear();
-    for (const auto& device : enumerate())
+    for (const auto& device : *devices)
         if (device.vendorId == maker::usbVendorId)
             usbDeviceIds.add(makeUsbDeviceId(device.vendorId, device.productId));
+    return true;
 }
 
 bool isUsbDevicePresent(juce::uint16 productId)

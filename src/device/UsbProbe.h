@@ -12,16 +12,20 @@ struct UsbIds
 {
     juce::uint16 vendorId = 0;
     juce::uint16 productId = 0;
+
+    bool operator==(const UsbIds&) const = default;
 };
 
-/** Lists the present USB devices of the class that carries sound and MIDI, in enumeration order. */
-using UsbEnumerator = std::function<std::vector<UsbIds>()>;
+/** Lists the present USB devices of the class that carries sound and MIDI, in enumeration order; empty when
+    the system could not list them. */
+using UsbEnumerator = std::function<std::optional<std::vector<UsbIds>>()>;
 
 /** The operating system's enumeration (Setup API on Windows, libudev on Linux). */
-std::vector<UsbIds> enumeratePlatformUsbDevices();
+std::optional<std::vector<UsbIds>> enumeratePlatformUsbDevices();
 
-/** Rebuilds the process-wide list of the maker's present USB devices from an enumeration. */
-void scanUsbDevices(const UsbEnumerator& enumerate = enumeratePlatformUsbDevices);
+/** Rebuilds the process-wide list of the maker's present USB devices from an enumeration. An enumeration
+    that failed tells nothing: the list keeps what the last one found, and the result is false. */
+bool scanUsbDevices(const UsbEnumerator& enumerate = enumeratePlatformUsbDevices);
 
 /** True when the last scan found a device of the maker with this product ID. */
 bool isUsbDevicePresent(juce::uint16 productId);

@@ -1,4 +1,5 @@
 #include "device/MakerIds.h"
+#include "device/PortOwner.h"
 #include "device/UsbProbe.h"
 
 #include <libudev.h>
@@ -33,14 +34,19 @@ bool isAudioInterface(udev_device* interface)
     return text != nullptr && std::string(text).starts_with(audioInterfaceClass);
 }
 
-template <typename Visit> void forEachUsbDevice(udev* context, const char* devType, Visit visit)
+/** False when the devices could not be listed. */
+template <typename Visit> bool forEachUsbDevice(udev* context, const char* devType, Visit visit)
 {
     auto* enumerate = udev_enumerate_new(context);
     if (enumerate == nullptr)
-        return;
-    udev_enumerate_add_match_subsystem(enumerate, "usb");
-    udev_enumerate_add_match_property(enumerate, "DEVTYPE", devType);
-    udev_enumerate_scan_devices(enumerate);
+        return false;
+    if (udev_enumerate_add_match_subsystem(enumerate, "usb") < 0 ||
+        udev_enumerate_add_match_property(enumerate, "DEVTYPE", devType) < 0 ||
+        udev_enumerate_scan_devices(enumerate) < 0)
+    {
+        udev_enumerate_unref(enumerate);
+        return false;
+    }
 
     udev_list_entry* entry = nullptr;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate))
@@ -52,18 +58,19 @@ template <typename Visit> void forEachUsbDevice(udev* context, const char* devTy
         }
     }
     udev_enumerate_unref(enumerate);
+    return true;
 }
 } // namespace
 
-std::vector<UsbIds> enumeratePlatformUsbDevices()
+std::optional<std::vector<UsbIds>> enumeratePlatformUsbDevices()
 {
     std::vector<UsbIds> found;
     auto* context = udev_new();
     if (context == nullptr)
-        return found;
+        return std::nullopt;
 
     std::set<std::string> devicesWithAudio;
-    forEachUsbDevice(
+    const bool listed = forEachUsbDevice(
         context, "usb_interface",
         [&](udev_device* interface)
         {
@@ -73,16 +80,46 @@ std::vector<UsbIds> enumeratePlatformUsbDevices()
                 devicesWithAudio.insert(udev_device_get_syspath(parent));
         });
 
-    forEachUsbDevice(context, "usb_device",
-                     [&](udev_device* device)
-                     {
-                         const auto vendorId = readHexAttribute(device, "idVendor");
-                         const auto productId = readHexAttribute(device, "idProduct");
-                         if (vendorId == maker::usbVendorId && productId &&
-                             devicesWithAudio.contains(udev_device_get_syspath(device)))
-                             found.push_back({*vendorId, *productId});
-                     });
+    const bool listedDevices =
+        listed && forEachUsbDevice(context, "usb_device",
+                                   [&](udev_device* device)
+                                   {
+                                       const auto vendorId = readHexAttribute(device, "idVendor");
+                                       const auto productId = readHexAttribute(device, "idProduct");
+                                       if (vendorId == maker::usbVendorId && productId &&
+                                           devicesWithAudio.contains(udev_device_get_syspath(device)))
+                                           found.push_back({*vendorId, *productId});
+                                   });
 
     udev_unref(context);
+    if (!listedDevices)
+        return std::nullopt;
     return found;
+}
+
+PortOwnership ownerOfSoundCard(int card)
+{
+    auto* context = udev_new();
+    if (context == nullptr)
+        return {};
+    PortOwnership owner;
+    const auto cardName = "card" + std::to_string(card);
+    if (auto* device = udev_device_new_from_subsystem_sysname(context, "sound", cardName.c_str()))
+    {
+        owner.known = true;
+        // The parent is owned by the card's device and goes with it.
+        if (auto* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device"))
+        {
+            const auto vendorId = readHexAttribute(usb, "idVendor");
+            const auto productId = readHexAttribute(usb, "idProduct");
+            const char* number = udev_device_get_sysattr_value(usb, "devnum");
+            if (vendorId && productId)
+                owner.usb = UsbPortOwner{{*vendorId, *productId},
+                                         juce::String(udev_device_get_syspath(usb)) + "#" +
+                                             juce::String(number != nullptr ? number : "").trim()};
+        }
+        udev_device_unref(device);
+    }
+    udev_unref(context);
+    return owner;
 }

@@ -1,7 +1,7 @@
 #include "device/UsbProbe.h"
 
 // USB enumeration on macOS is not written yet: no device is ever reported, so an amplifier is not found.
-std::vector<UsbIds> enumeratePlatformUsbDevices()
+std::optional<std::vector<UsbIds>> enumeratePlatformUsbDevices()
 {
     return {};
 }

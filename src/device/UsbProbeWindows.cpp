@@ -10,12 +10,12 @@
 
 // The present USB devices of the sound, video and game controllers class, through the Setup API.
 
-std::vector<UsbIds> enumeratePlatformUsbDevices()
+std::optional<std::vector<UsbIds>> enumeratePlatformUsbDevices()
 {
     std::vector<UsbIds> found;
     const HDEVINFO deviceSet = SetupDiGetClassDevsA(&GUID_DEVCLASS_MEDIA, "USB", nullptr, DIGCF_PRESENT);
     if (deviceSet == INVALID_HANDLE_VALUE)
-        return found;
+        return std::nullopt;
 
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof(info);

@@ -10,10 +10,13 @@ namespace
 {
 struct NoPorts final : MidiPorts
 {
-    juce::StringArray getInputNames() override { return {}; }
-    juce::StringArray getOutputNames() override { return {}; }
-    std::unique_ptr<MidiOutputPort> openOutput(int) override { return {}; }
-    std::unique_ptr<MidiInputPort> openInput(int, juce::MidiInputCallback&) override { return {}; }
+    std::vector<MidiPortInfo> listInputs() override { return {}; }
+    std::vector<MidiPortInfo> listOutputs() override { return {}; }
+    std::unique_ptr<MidiOutputPort> openOutput(const MidiPortInfo&) override { return {}; }
+    std::unique_ptr<MidiInputPort> openInput(const MidiPortInfo&, juce::MidiInputCallback&) override
+    {
+        return {};
+    }
 };
 
 void check(bool condition)
@@ -28,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0 || size > 4096)
         return 0;
     static NoPorts ports;
-    static MidiInterfaceClass link(ports, [] { return std::vector<UsbIds>{}; });
+    static MidiInterfaceClass link(ports, [] { return std::optional(std::vector<UsbIds>{}); });
     if (link.knownDevices.isEmpty())
         appendKnownDevices(link.knownDevices);
     link.resetConnection();

@@ -68,6 +68,9 @@ public:
             for (const auto& port : system.outputs)
                 if (port.id == portId)
                     device = port.device;
+            for (const auto& port : system.outputs)
+                if (port.id == portId && port.device == nullptr)
+                    ++system.otherReceived;
             if (device != nullptr)
                 device->receiveFromHost(bytes);
         }
@@ -78,7 +81,7 @@ public:
     {
         const std::lock_guard guard(system.lock);
         for (const auto& port : system.outputs)
-            if (port.id == portId && port.device != nullptr)
+            if (port.id == portId)
                 return true;
         return false;
     }
@@ -104,8 +107,9 @@ VirtualMidiSystem::~VirtualMidiSystem()
 void VirtualMidiSystem::attach(Device& device, const juce::String& portName, UsbIds usb)
 {
     const std::lock_guard guard(lock);
-    inputs.push_back({nextPortId++, portName, &device});
-    outputs.push_back({nextPortId++, portName, &device});
+    const auto owner = newUsbOwner(usb);
+    inputs.push_back({nextPortId++, portName, &device, owner});
+    outputs.push_back({nextPortId++, portName, &device, owner});
     usbEntries.push_back({&device, usb});
 }
 
@@ -205,14 +209,42 @@ void VirtualMidiSystem::deliveryLoop()
     }
 }
 
+UsbPortOwner VirtualMidiSystem::newUsbOwner(UsbIds usb)
+{
+    return {usb, "virtual USB device " + juce::String(nextUsbDevice++)};
+}
+
 void VirtualMidiSystem::addOtherPorts(const juce::StringArray& inputNames,
-                                      const juce::StringArray& outputNames)
+                                      const juce::StringArray& outputNames, std::optional<UsbIds> usb)
 {
     const std::lock_guard guard(lock);
+    std::optional<UsbPortOwner> owner;
+    if (usb)
+        owner = newUsbOwner(*usb);
     for (const auto& name : inputNames)
-        inputs.push_back({nextPortId++, name, nullptr});
+        inputs.push_back({nextPortId++, name, nullptr, owner});
     for (const auto& name : outputNames)
-        outputs.push_back({nextPortId++, name, nullptr});
+        outputs.push_back({nextPortId++, name, nullptr, owner});
+}
+
+void VirtualMidiSystem::removeOtherPorts(const juce::StringArray& names)
+{
+    const std::lock_guard guard(lock);
+    auto named = [&names](const Port& port) { return port.device == nullptr && names.contains(port.name); };
+    std::erase_if(inputs, named);
+    std::erase_if(outputs, named);
+}
+
+int VirtualMidiSystem::getOtherReceivedCount()
+{
+    const std::lock_guard guard(lock);
+    return otherReceived;
+}
+
+void VirtualMidiSystem::setPortOwnersKnown(bool known)
+{
+    const std::lock_guard guard(lock);
+    portOwnersKnown = known;
 }
 
 void VirtualMidiSystem::addUsbEntry(UsbIds usb)
@@ -227,10 +259,18 @@ void VirtualMidiSystem::clearUsbEntries()
     std::erase_if(usbEntries, [](const UsbEntry& entry) { return entry.device == nullptr; });
 }
 
-std::vector<UsbIds> VirtualMidiSystem::enumerateUsb()
+void VirtualMidiSystem::failUsbEnumeration(bool fail)
+{
+    const std::lock_guard guard(lock);
+    usbEnumerationFails = fail;
+}
+
+std::optional<std::vector<UsbIds>> VirtualMidiSystem::enumerateUsb()
 {
     const std::lock_guard guard(lock);
     noteListing();
+    if (usbEnumerationFails)
+        return std::nullopt;
     std::vector<UsbIds> result;
     for (const auto& entry : usbEntries)
         result.push_back(entry.ids);
@@ -255,44 +295,77 @@ juce::StringArray VirtualMidiSystem::getHostViolations()
     return hostViolations;
 }
 
-juce::StringArray VirtualMidiSystem::listNames(const std::vector<Port>& ports)
+std::vector<MidiPortInfo> VirtualMidiSystem::listPorts(const std::vector<Port>& ports)
 {
     const std::lock_guard guard(lock);
     noteListing();
-    juce::StringArray names;
+    std::vector<MidiPortInfo> listed;
     for (const auto& port : ports)
-        names.add(port.name);
-    return names;
+    {
+        PortOwnership owner;
+        if (portOwnersKnown)
+            owner = {.known = true, .usb = port.usb};
+        listed.push_back({port.name, juce::String(port.id), owner});
+    }
+    return listed;
+}
+
+std::vector<MidiPortInfo> VirtualMidiSystem::listInputs()
+{
+    return listPorts(inputs);
+}
+
+std::vector<MidiPortInfo> VirtualMidiSystem::listOutputs()
+{
+    return listPorts(outputs);
 }
 
 juce::StringArray VirtualMidiSystem::getInputNames()
 {
-    return listNames(inputs);
+    juce::StringArray names;
+    for (const auto& port : listInputs())
+        names.add(port.name);
+    return names;
 }
 
 juce::StringArray VirtualMidiSystem::getOutputNames()
 {
-    return listNames(outputs);
+    juce::StringArray names;
+    for (const auto& port : listOutputs())
+        names.add(port.name);
+    return names;
 }
 
-std::unique_ptr<MidiOutputPort> VirtualMidiSystem::openOutput(int index)
+int VirtualMidiSystem::indexOf(const std::vector<Port>& ports, const MidiPortInfo& port)
+{
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        if (juce::String(ports[i].id) == port.identifier)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::unique_ptr<MidiOutputPort> VirtualMidiSystem::openOutput(const MidiPortInfo& port)
 {
     const std::lock_guard guard(lock);
-    if (index < 0 || index >= static_cast<int>(outputs.size()))
+    const auto index = indexOf(outputs, port);
+    if (index < 0)
         return {};
-    auto port = std::make_unique<OutputPort>(*this, outputs[static_cast<std::size_t>(index)].id, index);
-    openOutputs.push_back(port.get());
+    auto opened = std::make_unique<OutputPort>(*this, outputs[static_cast<std::size_t>(index)].id, index);
+    openOutputs.push_back(opened.get());
     portLog.add("open out " + juce::String(index));
-    return port;
+    return opened;
 }
 
-std::unique_ptr<MidiInputPort> VirtualMidiSystem::openInput(int index, juce::MidiInputCallback& callback)
+std::unique_ptr<MidiInputPort> VirtualMidiSystem::openInput(const MidiPortInfo& port,
+                                                            juce::MidiInputCallback& callback)
 {
     const std::lock_guard guard(lock);
-    if (index < 0 || index >= static_cast<int>(inputs.size()))
+    const auto index = indexOf(inputs, port);
+    if (index < 0)
         return {};
-    auto port = std::make_unique<InputPort>(*this, inputs[static_cast<std::size_t>(index)], index, callback);
-    openInputs.push_back(port.get());
+    auto opened =
+        std::make_unique<InputPort>(*this, inputs[static_cast<std::size_t>(index)], index, callback);
+    openInputs.push_back(opened.get());
     portLog.add("open in " + juce::String(index));
-    return port;
+    return opened;
 }

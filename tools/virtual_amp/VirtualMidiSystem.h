@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 /** In-memory MIDI ports and USB device list for tests: virtual devices attach here, and the updater sees
@@ -31,13 +32,24 @@ public:
     /** Waits until every queued message to the host has been delivered or dropped. */
     void waitForDeliveries();
 
-    /** Ports of devices that are not amplifiers; what is sent to them is dropped. */
-    void addOtherPorts(const juce::StringArray& inputNames, const juce::StringArray& outputNames);
+    /** Ports of devices that are not amplifiers, of a USB device with `usb` or of none; what is sent to them
+        is recorded (otherReceived) and goes no further. */
+    void addOtherPorts(const juce::StringArray& inputNames, const juce::StringArray& outputNames,
+                       std::optional<UsbIds> usb = std::nullopt);
+    /** Removes the ports of other devices that carry these names. */
+    void removeOtherPorts(const juce::StringArray& names);
+    /** How many messages went to ports of other devices. */
+    int getOtherReceivedCount();
+    /** As a system that does not tell which USB device a port belongs to: names are all the host has. */
+    void setPortOwnersKnown(bool known);
     /** A USB entry without ports, as of a device whose MIDI ports have not appeared. */
     void addUsbEntry(UsbIds usb);
     void clearUsbEntries();
 
-    std::vector<UsbIds> enumerateUsb();
+    /** The USB devices present; empty (a failed enumeration) while failUsbEnumeration holds. */
+    std::optional<std::vector<UsbIds>> enumerateUsb();
+    /** Makes every USB enumeration fail, as when the system's device list cannot be read. */
+    void failUsbEnumeration(bool fail);
     UsbEnumerator usbEnumerator()
     {
         return [this] { return enumerateUsb(); };
@@ -51,10 +63,15 @@ public:
     /** How long a send holds a port outside the world lock, to make a race with a close likely. */
     void setSendDuration(std::chrono::microseconds duration) { sendDuration = duration; }
 
-    juce::StringArray getInputNames() override;
-    juce::StringArray getOutputNames() override;
-    std::unique_ptr<MidiOutputPort> openOutput(int index) override;
-    std::unique_ptr<MidiInputPort> openInput(int index, juce::MidiInputCallback& callback) override;
+    /** The names of the ports, as a listing gives them. */
+    juce::StringArray getInputNames();
+    juce::StringArray getOutputNames();
+
+    std::vector<MidiPortInfo> listInputs() override;
+    std::vector<MidiPortInfo> listOutputs() override;
+    std::unique_ptr<MidiOutputPort> openOutput(const MidiPortInfo& port) override;
+    std::unique_ptr<MidiInputPort> openInput(const MidiPortInfo& port,
+                                             juce::MidiInputCallback& callback) override;
 
 private:
     struct Port
@@ -62,6 +79,7 @@ private:
         int id;
         juce::String name;
         Device* device;
+        std::optional<UsbPortOwner> usb;
     };
     struct UsbEntry
     {
@@ -81,13 +99,21 @@ private:
     class OutputPort;
 
     /** The names of a port list, after noting that the host looked. */
-    juce::StringArray listNames(const std::vector<Port>& ports);
+    std::vector<MidiPortInfo> listPorts(const std::vector<Port>& ports);
+    /** A USB device as one enumeration of it: each attachment is another. */
+    UsbPortOwner newUsbOwner(UsbIds usb);
+    /** The index of the port with this identifier in `ports`; -1 when it is not there. */
+    static int indexOf(const std::vector<Port>& ports, const MidiPortInfo& port);
     void noteListing();
     void noteDepartures();
     void deliveryLoop();
 
     std::recursive_mutex lock;
     int nextPortId = 1;
+    int nextUsbDevice = 1;
+    bool portOwnersKnown = true;
+    bool usbEnumerationFails = false;
+    int otherReceived = 0;
     std::vector<Port> inputs;  // ports the host reads: device to host
     std::vector<Port> outputs; // ports the host writes: host to device
     std::vector<UsbEntry> usbEntries;
