@@ -239,6 +239,81 @@ TEST(UpdaterRoads, BadFirmwareIsErasedAndReprogrammedWithoutAClick)
     }
 }
 
+TEST(UpdaterRoads, OtherMidiDevicesAndAnUnreadableUsbListLeaveARunToFinish)
+{
+    Window w(10);
+    VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
+    auto& c = *w.c;
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle; }));
+    c.buttonClicked(&c.updateButton);
+    ASSERT_EQ(c.state, UpdaterState::Updating);
+
+    // While the image streams, another USB-MIDI device and a program's virtual port come and go, and the
+    // system's USB list cannot be read for a while.
+    w.midi.addOtherPorts({"Synth"}, {"Synth"}, UsbIds{0x1209, 0x0001});
+    w.run(600);
+    w.midi.addOtherPorts({}, {"Virtual Raw MIDI"});
+    w.midi.failUsbEnumeration(true);
+    w.run(900);
+    w.midi.failUsbEnumeration(false);
+    w.midi.removeOtherPorts({"Synth", "Virtual Raw MIDI"});
+    ASSERT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::running) << "the image must still be streaming here";
+
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::AppMode; }))
+        << getStateName(c.state) << " " << static_cast<int>(c.deviceCom.getRunOutcome()) << " "
+        << c.deviceCom.getProgress();
+    EXPECT_EQ(c.statusLabel.getText(), uiTexts::updateFinishedStatus);
+    EXPECT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::finished);
+    EXPECT_EQ(amp.getCompletedImages(), 1);
+    EXPECT_EQ(w.midi.getOtherReceivedCount(), 0);
+    EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
+}
+
+TEST(UpdaterRoads, AnErasedAmplifierIsRepairedThroughItsOwnLatePortAndClosingAsksUntilThen)
+{
+    ASSERT_NE(juce::Desktop::getInstance().getDisplays().getPrimaryDisplay(), nullptr)
+        << "the question is a window of its own: run under xvfb-run";
+    Window w;
+    auto& c = *w.c;
+    w.c->addToDesktop(juce::ComponentPeer::windowHasTitleBar);
+    w.c->setVisible(true);
+    // A USB-MIDI interface that calls itself "USB Audio Device" sits beside an LX20 whose generic boot loader
+    // calls itself "KW Bass Amp Boot" and whose port the system lists ten USB listings (3 s) after its USB
+    // identity.
+    w.midi.addOtherPorts({"USB Audio Device"}, {"USB Audio Device"}, UsbIds{0x1209, 0x0001});
+    VirtualAmplifier amp(w.midi, "LX20", Mode::application, 1000);
+    amp.setGenericBootPortName("KW Bass Amp Boot");
+    w.midi.setPortLag(10);
+    int quits = 0;
+    auto quit = [&] { ++quits; };
+
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::ErasedForRepair; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == uiTexts::autoUpdating; }));
+    EXPECT_EQ(c.state, UpdaterState::ErasedForRepair) << "no port yet: the repair waits for it";
+
+    // An amplifier with no firmware: closing asks first, with the same default as during a run.
+    c.requestQuit(quit);
+    auto* question = c.getQuitQuestion();
+    ASSERT_NE(question, nullptr);
+    for (auto* child : question->getChildren())
+        if (auto* button = dynamic_cast<juce::TextButton*>(child);
+            button != nullptr && button->getButtonText() == uiTexts::keepUpdatingCaption)
+            button->onClick();
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(c.getQuitQuestion(), nullptr);
+
+    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Updating; }));
+    ASSERT_TRUE(w.runUntil(
+        [&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
+    EXPECT_EQ(amp.getCompletedImages(), 1);
+    EXPECT_EQ(amp.getFirmwareVersion(), 2282);
+    EXPECT_EQ(w.midi.getOtherReceivedCount(), 0) << "the stranger received part of the image";
+    EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
+
+    c.requestQuit(quit);
+    EXPECT_EQ(quits, 1) << "the repaired amplifier runs its firmware: closing is immediate";
+}
+
 TEST(UpdaterRoads, AnUnplugHalfWayIsAnAbortButNotAtTheVeryStartOrEnd)
 {
     {

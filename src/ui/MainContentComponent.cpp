@@ -72,7 +72,7 @@ MainContentComponent::~MainContentComponent()
 
 void MainContentComponent::requestQuit(std::function<void()> quit)
 {
-    if (deviceCom.getRunOutcome() != RunOutcome::running)
+    if (deviceCom.getRunOutcome() != RunOutcome::running && !repairPending)
     {
         quit();
         return;
@@ -379,6 +379,7 @@ void MainContentComponent::onBadBootDetected()
     if (deviceCom.eraseDevice(deviceCom.getConnectedDeviceCode()))
     {
         erasedForRepair.addIfNotAlreadyThere(deviceMidiName);
+        repairPending = true;
         progressBar.setTextToDisplay(uiTexts::erased);
         state = UpdaterState::ErasedForRepair;
     }
@@ -471,6 +472,7 @@ void MainContentComponent::onAppMode()
 
     if (appFirmwareVersion == 0)
         return;
+    repairPending = false; // an amplifier that reports a version runs firmware again
 
     progressBar.setTextToDisplay(deviceMidiName + uiTexts::appModeFound + juce::String(appFirmwareVersion));
     if (deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion))

@@ -23,9 +23,9 @@ public:
     /** Timer 0 is the 100 ms tick of the state machine, timer 1 the 2000 ms steadiness timer. */
     void timerCallback(int timerID) override;
 
-    /** Quits through `quit` at once when no update is in progress. During one it asks first, without
-        blocking the window: "keep updating" is the default; only on "close anyway" is the update stopped and
-        `quit` called. */
+    /** Quits through `quit` at once unless an update is in progress or an amplifier erased for a repair has
+        not yet come back with firmware. Then it asks first, without blocking the window: "keep updating" is
+        the default; only on "close anyway" is an update stopped and `quit` called. */
     void requestQuit(std::function<void()> quit);
     /** The question asked by requestQuit while it is open; null otherwise. */
     juce::AlertWindow* getQuitQuestion() const { return quitQuestion.get(); }
@@ -77,6 +77,9 @@ public:
     /** Amplifiers (by port name) erased for a repair that has not yet been confirmed by an accepted
         version: none is erased a second time. */
     juce::StringArray erasedForRepair;
+    /** An amplifier was erased and has not yet reported a firmware version again: it has no working
+        firmware, and closing the program asks first. */
+    bool repairPending = false;
 
 private:
     void tick();

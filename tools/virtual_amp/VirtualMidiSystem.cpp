@@ -108,8 +108,8 @@ void VirtualMidiSystem::attach(Device& device, const juce::String& portName, Usb
 {
     const std::lock_guard guard(lock);
     const auto owner = newUsbOwner(usb);
-    inputs.push_back({nextPortId++, portName, &device, owner});
-    outputs.push_back({nextPortId++, portName, &device, owner});
+    inputs.push_back({nextPortId++, portName, &device, owner, portLag});
+    outputs.push_back({nextPortId++, portName, &device, owner, portLag});
     usbEntries.push_back({&device, usb});
 }
 
@@ -241,6 +241,12 @@ int VirtualMidiSystem::getOtherReceivedCount()
     return otherReceived;
 }
 
+void VirtualMidiSystem::setPortLag(int usbListings)
+{
+    const std::lock_guard guard(lock);
+    portLag = usbListings;
+}
+
 void VirtualMidiSystem::setPortOwnersKnown(bool known)
 {
     const std::lock_guard guard(lock);
@@ -271,6 +277,9 @@ std::optional<std::vector<UsbIds>> VirtualMidiSystem::enumerateUsb()
     noteListing();
     if (usbEnumerationFails)
         return std::nullopt;
+    for (auto* ports : {&inputs, &outputs})
+        for (auto& port : *ports)
+            --port.hiddenForUsbListings;
     std::vector<UsbIds> result;
     for (const auto& entry : usbEntries)
         result.push_back(entry.ids);
@@ -302,6 +311,8 @@ std::vector<MidiPortInfo> VirtualMidiSystem::listPorts(const std::vector<Port>& 
     std::vector<MidiPortInfo> listed;
     for (const auto& port : ports)
     {
+        if (!isListed(port))
+            continue;
         PortOwnership owner;
         if (portOwnersKnown)
             owner = {.known = true, .usb = port.usb};
@@ -336,21 +347,29 @@ juce::StringArray VirtualMidiSystem::getOutputNames()
     return names;
 }
 
-int VirtualMidiSystem::indexOf(const std::vector<Port>& ports, const MidiPortInfo& port)
+const VirtualMidiSystem::Port* VirtualMidiSystem::find(const std::vector<Port>& ports,
+                                                       const MidiPortInfo& port, int& listedIndex)
 {
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        if (juce::String(ports[i].id) == port.identifier)
-            return static_cast<int>(i);
-    return -1;
+    listedIndex = 0;
+    for (const auto& candidate : ports)
+    {
+        if (!isListed(candidate))
+            continue;
+        if (juce::String(candidate.id) == port.identifier)
+            return &candidate;
+        ++listedIndex;
+    }
+    return nullptr;
 }
 
 std::unique_ptr<MidiOutputPort> VirtualMidiSystem::openOutput(const MidiPortInfo& port)
 {
     const std::lock_guard guard(lock);
-    const auto index = indexOf(outputs, port);
-    if (index < 0)
+    int index = 0;
+    const auto* found = find(outputs, port, index);
+    if (found == nullptr)
         return {};
-    auto opened = std::make_unique<OutputPort>(*this, outputs[static_cast<std::size_t>(index)].id, index);
+    auto opened = std::make_unique<OutputPort>(*this, found->id, index);
     openOutputs.push_back(opened.get());
     portLog.add("open out " + juce::String(index));
     return opened;
@@ -360,11 +379,11 @@ std::unique_ptr<MidiInputPort> VirtualMidiSystem::openInput(const MidiPortInfo& 
                                                             juce::MidiInputCallback& callback)
 {
     const std::lock_guard guard(lock);
-    const auto index = indexOf(inputs, port);
-    if (index < 0)
+    int index = 0;
+    const auto* found = find(inputs, port, index);
+    if (found == nullptr)
         return {};
-    auto opened =
-        std::make_unique<InputPort>(*this, inputs[static_cast<std::size_t>(index)], index, callback);
+    auto opened = std::make_unique<InputPort>(*this, *found, index, callback);
     openInputs.push_back(opened.get());
     portLog.add("open in " + juce::String(index));
     return opened;

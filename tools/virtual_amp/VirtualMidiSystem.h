@@ -40,6 +40,9 @@ public:
     void removeOtherPorts(const juce::StringArray& names);
     /** How many messages went to ports of other devices. */
     int getOtherReceivedCount();
+    /** A device attached from now on shows its ports only after the host has listed the USB devices this
+        many times with its USB entry there, as a system that binds the MIDI driver after the device. */
+    void setPortLag(int usbListings);
     /** As a system that does not tell which USB device a port belongs to: names are all the host has. */
     void setPortOwnersKnown(bool known);
     /** A USB entry without ports, as of a device whose MIDI ports have not appeared. */
@@ -80,6 +83,8 @@ private:
         juce::String name;
         Device* device;
         std::optional<UsbPortOwner> usb;
+        /** Not listed until the host has listed the USB devices this many more times. */
+        int hiddenForUsbListings = 0;
     };
     struct UsbEntry
     {
@@ -102,8 +107,9 @@ private:
     std::vector<MidiPortInfo> listPorts(const std::vector<Port>& ports);
     /** A USB device as one enumeration of it: each attachment is another. */
     UsbPortOwner newUsbOwner(UsbIds usb);
-    /** The index of the port with this identifier in `ports`; -1 when it is not there. */
-    static int indexOf(const std::vector<Port>& ports, const MidiPortInfo& port);
+    /** The listed port with this identifier, and its index in the listing; null when it is not listed. */
+    static const Port* find(const std::vector<Port>& ports, const MidiPortInfo& port, int& listedIndex);
+    static bool isListed(const Port& port) { return port.hiddenForUsbListings <= 0; }
     void noteListing();
     void noteDepartures();
     void deliveryLoop();
@@ -114,6 +120,7 @@ private:
     bool portOwnersKnown = true;
     bool usbEnumerationFails = false;
     int otherReceived = 0;
+    int portLag = 0;
     std::vector<Port> inputs;  // ports the host reads: device to host
     std::vector<Port> outputs; // ports the host writes: host to device
     std::vector<UsbEntry> usbEntries;
