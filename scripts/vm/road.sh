@@ -3,6 +3,8 @@
 # USB-MIDI device, the real updater in a virtual X server with a fresh HOME, clicked as a user would. Leaves
 # its evidence in $2 and the verdict in $2/result.
 #   road.sh model-boot|generic-boot|bad-firmware|lc20d-repair|cable-pulled OUT
+# model-boot also has another USB-MIDI device and a program's virtual port come and go during the update;
+# bad-firmware has every MIDI port listed 3 s after its USB identity.
 set -u
 ROAD="$1"
 OUT="$2"
@@ -14,7 +16,8 @@ START=$SECONDS
 # The root is already writable (its changes stay in guest memory); a tmpfs over /tmp would hide a build
 # tree that lives there.
 for dir in /run /dev/shm; do mkdir -p "$dir" && mount -t tmpfs tmpfs "$dir"; done
-modprobe dummy_hcd && modprobe libcomposite && modprobe usb_f_midi && modprobe snd_usb_audio &&
+# Two UDCs: the amplifier's, and one for another USB-MIDI device that comes and goes.
+modprobe dummy_hcd num=2 && modprobe libcomposite && modprobe usb_f_midi && modprobe snd_usb_audio &&
   modprobe snd_seq && modprobe snd_seq_midi || echo "a kernel module did not load" >>"$OUT/reasons"
 mount -t configfs none /sys/kernel/config
 
@@ -65,6 +68,42 @@ alsa_state() {
   done 2>&1
 }
 
+# Another USB-MIDI device, of another maker, that calls itself "USB Audio Device": $1 on or off.
+STRANGER=/sys/kernel/config/usb_gadget/stranger
+stranger() {
+  if [ "$1" = on ]; then
+    mkdir -p "$STRANGER" && (
+      cd "$STRANGER" || exit 1
+      echo 0x1209 >idVendor && echo 0x0001 >idProduct
+      mkdir -p strings/0x409 configs/c.1 functions/midi.usb0
+      echo "USB Audio Device" >strings/0x409/product
+      echo Stranger >functions/midi.usb0/id
+      ln -sf "$STRANGER/functions/midi.usb0" configs/c.1/
+      echo dummy_udc.1 >UDC
+    ) || fail "the other USB-MIDI device could not be plugged in"
+  else
+    echo "" >"$STRANGER/UDC" 2>/dev/null
+  fi
+}
+# The MIDI ports as the updater sees them, with the USB device of each, into $1.
+list_ports() { "$BUILD/tools/lclx_midi_ports" >"$1" 2>&1; }
+# $1: direction, $2: port name, $3: the start of its owner ("2a5a:0044 ", "none")
+port_owned() { awk -F'\t' -v d="$1" -v n="$2" -v o="$3" '$1 == d && $2 == n && index($4, o) == 1 {f = 1} END {exit !f}' "$OUT/ports.txt"; }
+# Every interface the kernel holds back stays unbound for 3 s: the MIDI ports are listed 3 s after the USB
+# identity. The streaming interfaces are let go first, so the audio driver finds them when it binds.
+late_ports() {
+  local waiting
+  while sleep 0.2; do
+    waiting=$(grep -l '^0$' /sys/bus/usb/devices/*:*/authorized 2>/dev/null) || continue
+    echo "[$((SECONDS - START)) s] held back: $(echo $waiting | tr '\n' ' ')" >>"$OUT/late-ports.txt"
+    sleep 3
+    for file in $(grep -l '^0$' /sys/bus/usb/devices/*:*/authorized 2>/dev/null | sort -r); do
+      echo 1 >"$file"
+    done
+  done
+}
+others=""
+
 amp_args=()
 case "$ROAD" in
 model-boot) amp_args=(--key LX40 --mode boot --version 0) ;;
@@ -81,6 +120,8 @@ esac
 # Stops everything, judges the record and writes the verdict; called once, also after a step failed.
 finish() {
   alsa_state >"$OUT/alsa.txt"
+  kill ${others:-} ${late:-} 2>/dev/null
+  stranger off
   kill "${app:-}" 2>/dev/null
   wait "${app:-}" 2>/dev/null
   kill "$amp" 2>/dev/null
@@ -109,7 +150,12 @@ finish() {
   exit 0
 }
 
-"$BUILD/tools/lclx_gadget_amp" "${amp_args[@]}" --record "$RECORD" >"$OUT/amplifier.out" 2>&1 &
+if [ "$ROAD" = bad-firmware ]; then
+  for file in /sys/bus/usb/devices/usb*/interface_authorized_default; do echo 0 >"$file"; done
+  late_ports &
+  late=$!
+fi
+"$BUILD/tools/lclx_gadget_amp" "${amp_args[@]}" --udc dummy_udc.0 --record "$RECORD" >"$OUT/amplifier.out" 2>&1 &
 amp=$!
 Xvfb :7 -screen 0 800x600x24 -nolisten tcp >"$OUT/xvfb.out" 2>&1 &
 xserver=$!
@@ -145,6 +191,24 @@ bad-firmware | lc20d-repair)
 esac
 
 wait_for 30 "the update started" logged "State: Updating" || finish
+if [ "$ROAD" = model-boot ]; then
+  # Part-way through the image another USB-MIDI device and a program's virtual port come and go.
+  wait_for 60 "60 messages of the image" bash -c "[ \$(grep -c '^[0-9.]* boot ' '$RECORD') -ge 60 ]" || finish
+  stranger on
+  aseqdump >/dev/null 2>&1 &
+  others=$!
+  sleep 5
+  list_ports "$OUT/ports.txt"
+  shot others
+  sleep 5
+  stranger off
+  kill $others
+  say "the other device and the virtual port came and went"
+  # The kernel's own names, tied to their USB devices.
+  port_owned out "KW LX40 Boot" "2a5a:0044 " || fail "the amplifier's port is not tied to its USB device"
+  port_owned out "USB Audio Device" "1209:0001 " || fail "the other device's port is not tied to its USB device"
+  port_owned out aseqdump none || fail "the virtual port is tied to a USB device"
+fi
 sleep 10
 shot updating
 if [ "$ROAD" = cable-pulled ]; then
@@ -158,12 +222,16 @@ if [ "$ROAD" = cable-pulled ]; then
   states_after "Upd. btn prsd" | grep -q "^Updated!" && fail "the updater reported a broken-off run as updated"
 else
   wait_for 200 "the update finished" logged "State: Updated!" || finish
+  logged "Upd. terminated" && fail "the run was broken off"
   # After the image's messages (in either boot mode), the amplifier comes back on the bus.
   wait_for 60 "the amplifier back in application mode" awk '/^[0-9.]+ (boot|generic) / {image = 1}
     image && /^# attach/ {back = 1} END {exit !back}' "$RECORD"
   wait_for 30 "the updater seeing it in application mode" bash -c "sed -n '/State: Updated!/,\$p' '$LOG' | grep -q 'State: App / Amp'"
   sleep 2
   shot done
+fi
+if [ "$ROAD" = bad-firmware ] && [ "$(wc -l <"$OUT/late-ports.txt" 2>/dev/null || echo 0)" -lt 2 ]; then
+  fail "the ports were not held back both in application mode and in the boot loader"
 fi
 
 finish

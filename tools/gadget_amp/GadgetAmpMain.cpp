@@ -409,12 +409,16 @@ private:
     Clock::time_point messageStart;
 };
 
+/** The UDC whose name sorts first (dummy_udc.0 before dummy_udc.1), so the choice never depends on the
+    order in which the system lists them. */
 std::string firstUdc()
 {
     std::error_code error;
+    std::string first;
     for (const auto& entry : fs::directory_iterator("/sys/class/udc", error))
-        return entry.path().filename().string();
-    return {};
+        if (const auto name = entry.path().filename().string(); first.empty() || name < first)
+            first = name;
+    return first;
 }
 } // namespace
 
