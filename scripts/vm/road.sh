@@ -90,16 +90,16 @@ list_ports() { "$BUILD/tools/lclx_midi_ports" >"$1" 2>&1; }
 # $1: direction, $2: port name, $3: the start of its owner ("2a5a:0044 ", "none")
 port_owned() { awk -F'\t' -v d="$1" -v n="$2" -v o="$3" '$1 == d && $2 == n && index($4, o) == 1 {f = 1} END {exit !f}' "$OUT/ports.txt"; }
 # Every interface the kernel holds back stays unbound for 3 s: the MIDI ports are listed 3 s after the USB
-# identity. The streaming interfaces are let go first, so the audio driver finds them when it binds.
+# identity. Authorising an interface binds no driver by itself; the bus is then asked to probe each.
 late_ports() {
-  local waiting
+  local waiting file
   while sleep 0.2; do
     waiting=$(grep -l '^0$' /sys/bus/usb/devices/*:*/authorized 2>/dev/null) || continue
     echo "[$((SECONDS - START)) s] held back: $(echo $waiting | tr '\n' ' ')" >>"$OUT/late-ports.txt"
     sleep 3
-    for file in $(grep -l '^0$' /sys/bus/usb/devices/*:*/authorized 2>/dev/null | sort -r); do
-      echo 1 >"$file"
-    done
+    waiting=$(grep -l '^0$' /sys/bus/usb/devices/*:*/authorized 2>/dev/null | sort)
+    for file in $waiting; do echo 1 >"$file"; done
+    for file in $waiting; do basename "$(dirname "$file")" >/sys/bus/usb/drivers_probe; done 2>/dev/null
   done
 }
 others=""
@@ -227,6 +227,9 @@ else
   wait_for 60 "the amplifier back in application mode" awk '/^[0-9.]+ (boot|generic) / {image = 1}
     image && /^# attach/ {back = 1} END {exit !back}' "$RECORD"
   wait_for 30 "the updater seeing it in application mode" bash -c "sed -n '/State: Updated!/,\$p' '$LOG' | grep -q 'State: App / Amp'"
+  # Its ports may be listed a while after its USB identity; the updater asks for the version once they are.
+  wait_for 30 "the amplifier answering the updater after the image" awk '/^[0-9.]+ (boot|generic) / {image = 1}
+    image && /^# reply / {answered = 1} END {exit !answered}' "$RECORD"
   sleep 2
   shot done
 fi
