@@ -286,7 +286,7 @@ TEST(Erase, WithNoOutputOpenFailsAfterItsPausesAndStillResetsTheLink)
     EXPECT_FALSE(rig.deviceCom.eraseDevice(0x7C));
     const auto took = std::chrono::steady_clock::now() - t0;
     EXPECT_GE(took, std::chrono::milliseconds(150));
-    EXPECT_LT(took, std::chrono::milliseconds(400));
+    EXPECT_LT(took, std::chrono::seconds(5)) << "a failed erase waits for nothing but its own pauses";
     EXPECT_FALSE(rig.link().bootDetected.load());
 }
 
