@@ -1,6 +1,7 @@
 #include "ui/MainContentComponent.h"
 #include "support/LinkHelpers.h"
 #include "support/SmallImages.h"
+#include "support/WindowHarness.h"
 #include "ui/HelpTexts.h"
 #include "ui/UiTexts.h"
 
@@ -9,90 +10,6 @@
 namespace
 {
 using Mode = VirtualAmplifier::Mode;
-
-class CapturingLogger : public juce::Logger
-{
-public:
-    void logMessage(const juce::String& message) override { lines.add(message); }
-    juce::StringArray lines;
-};
-
-/** The real component on in-memory ports, driven by its timer callbacks in the order that real time would
-   call them: the 100 ms tick, the 300 ms discovery tick, and the 2000 ms steadiness timer restarted by the
-   tick. */
-struct Window
-{
-    explicit Window(int blocks = 3, std::optional<SleepInhibitor> holdOffSleep = {},
-                    std::function<void(FirmwareCatalogue&)> catalogue = {})
-    {
-        juce::Logger::setCurrentLogger(&log);
-        c = std::make_unique<MainContentComponent>(
-            DeviceComSeams{.ports = &midi,
-                           .enumerateUsb = midi.usbEnumerator(),
-                           .fillCatalogue = catalogue ? std::move(catalogue) : smallImageCatalogue(blocks),
-                           .holdOffSleep = holdOffSleep ? std::move(*holdOffSleep) : sleep.inhibitor()});
-    }
-
-    ~Window()
-    {
-        c.reset();
-        juce::Logger::setCurrentLogger(nullptr);
-    }
-
-    MidiInterfaceClass& link() { return c->deviceCom.midiInterface; }
-
-    /** 100 ms of the program's time; the worker and the amplifier run in real time beside it. */
-    void step()
-    {
-        now += 100;
-        if (now % 300 == 0)
-        {
-            link().timerCallback();
-            midi.waitForDeliveries();
-        }
-        const auto before = facts();
-        c->timerCallback(MainContentComponent::tickTimerId);
-        ++ticks;
-        for (int s = 0; s < 3 && c->progressBar.isMoving(); ++s) // the bar's 30 ms steps
-            c->progressBar.step();
-        if (facts() != before)
-            steadyDue = now + 2000;
-        if (steadyDue && now >= *steadyDue)
-        {
-            c->timerCallback(MainContentComponent::steadinessTimerId);
-            steadyDue = *steadyDue + 2000;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
-    template <typename Predicate> bool runUntil(Predicate done, int maxMs = 300000)
-    {
-        for (int t = 0; t < maxMs && !done(); t += 100)
-            step();
-        return done();
-    }
-
-    void run(int ms)
-    {
-        for (int t = 0; t < ms; t += 100)
-            step();
-    }
-
-    std::tuple<bool, bool, bool> facts() const
-    {
-        return {c->lastDeviceConnected, c->lastBootValid, c->lastBootGeneric};
-    }
-
-    juce::String barText() const { return c->progressBar.getTextToDisplay(); }
-
-    VirtualMidiSystem midi;
-    CountingSleepInhibitor sleep;
-    CapturingLogger log;
-    std::unique_ptr<MainContentComponent> c;
-    juce::int64 now = 0;
-    std::optional<juce::int64> steadyDue;
-    int ticks = 0;
-};
 
 /** A log line: its text, two tabs and a blank, and the time as H:MM:SS on the 24-hour clock. */
 bool isLogLine(const juce::String& line, const juce::String& start)

@@ -40,3 +40,13 @@ void CaptionButton::paintButton(juce::Graphics& g, bool isHighlighted, bool isDo
     g.drawText(getButtonText(), (getWidth() - width) / 2, 0, width, getHeight(), juce::Justification::centred,
                false);
 }
+
+bool CaptionButton::keyPressed(const juce::KeyPress& key)
+{
+    if (isEnabled() && key.isKeyCode(juce::KeyPress::spaceKey))
+    {
+        triggerClick();
+        return true;
+    }
+    return juce::TextButton::keyPressed(key);
+}

@@ -14,6 +14,8 @@ public:
     int getCaptionWidth(const juce::Font& font) const;
 
     void paintButton(juce::Graphics& g, bool isHighlighted, bool isDown) override;
+    /** Return, as the framework has it, and Space press a focused button. */
+    bool keyPressed(const juce::KeyPress& key) override;
 
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(CaptionButton)

@@ -18,7 +18,7 @@ void writeLogLine(const juce::String& text)
 }
 } // namespace
 
-MainContentComponent::MainContentComponent(DeviceComSeams seams)
+MainContentComponent::MainContentComponent(DeviceComSeams seams, Announcer announcer)
     : deviceCom(std::move(seams)), modelSelector(juce::String()),
       versionsView(uiTexts::versionsHeading + deviceCom.getSoftwareVersionsText()),
       voiceSlotInfoView(helpTexts::voiceSlotInfoText), bootInfoView(helpTexts::bootInfoText)
@@ -60,8 +60,69 @@ MainContentComponent::MainContentComponent(DeviceComSeams seams)
     addChildComponent(bootInfoView);
     bootInfoView.setVisible(showBootInfo);
 
+    announce = std::move(announcer);
+    setUpAccessibility();
+
     setSize(600, 400);
     startTimer(tickTimerId, tickIntervalMs);
+}
+
+void MainContentComponent::setUpAccessibility()
+{
+    // Names where the caption does not say it, and the reading order for Tab and Shift-Tab; the framework
+    // skips what is hidden or disabled.
+    updateButton.setDescription(uiTexts::updateDescription);
+    modelSelector.setTitle(uiTexts::modelSelectorTitle);
+    modelSelector.setDescription(uiTexts::modelSelectorDescription);
+    versionsButton.setTitle(uiTexts::versionsTitle);
+    versionsButton.setDescription(uiTexts::versionsDescription);
+    bootInfoButton.setTitle(uiTexts::bootInfoTitle);
+    bootInfoButton.setDescription(uiTexts::bootInfoDescription);
+    voiceSlotInfoButton.setTitle(uiTexts::voiceSlotInfoTitle);
+    voiceSlotInfoButton.setDescription(uiTexts::voiceSlotInfoDescription);
+    statusLabel.setTitle(uiTexts::statusTitle);
+    progressBar.setTitle(uiTexts::progressTitle);
+
+    int order = 1;
+    for (juce::Component* control : std::initializer_list<juce::Component*>{
+             &modelSelector, &updateButton, &versionsButton, &bootInfoButton, &voiceSlotInfoButton})
+    {
+        control->setExplicitFocusOrder(order++);
+        control->setWantsKeyboardFocus(true);
+    }
+}
+
+void MainContentComponent::announceOnce(const juce::String& text)
+{
+    if (text == lastAnnouncement)
+        return;
+    lastAnnouncement = text;
+    if (announce)
+        announce(text);
+}
+
+bool MainContentComponent::keyPressed(const juce::KeyPress& key)
+{
+    if (key.isKeyCode(juce::KeyPress::escapeKey) && (showVersions || showVoiceSlotInfo || showBootInfo))
+    {
+        setInfoPages(false, false, false);
+        return true;
+    }
+    return false;
+}
+
+void MainContentComponent::paintOverChildren(juce::Graphics& g)
+{
+    // The control that has the keyboard focus is outlined, in the framework's colour for a focused outline.
+    for (auto* child : getChildren())
+    {
+        if (child->hasKeyboardFocus(true) && child->isShowing())
+        {
+            g.setColour(findColour(juce::TextEditor::focusedOutlineColourId));
+            g.drawRect(child->getBounds().expanded(2), 2);
+            return;
+        }
+    }
 }
 
 MainContentComponent::~MainContentComponent()
@@ -156,6 +217,15 @@ void MainContentComponent::setInfoPages(bool versionsOpen, bool voiceSlotOpen, b
     versionsView.setVisible(showVersions);
     voiceSlotInfoView.setVisible(showVoiceSlotInfo);
     bootInfoView.setVisible(showBootInfo);
+
+    // An open page covers the progress row: what the mouse cannot reach there, the keyboard cannot either.
+    const bool rowCovered = showVersions || showVoiceSlotInfo || showBootInfo;
+    for (juce::Component* control : std::initializer_list<juce::Component*>{&modelSelector, &updateButton})
+    {
+        if (rowCovered && control->hasKeyboardFocus(true))
+            control->giveAwayKeyboardFocus();
+        control->setWantsKeyboardFocus(!rowCovered);
+    }
 }
 
 void MainContentComponent::buttonClicked(juce::Button* button)
@@ -185,6 +255,7 @@ void MainContentComponent::updateClicked()
     {
         state = UpdaterState::Updating;
         updateIsRepair = false;
+        announceOnce(uiTexts::updateStartedAnnouncement);
         progressBar.setPercentageDisplay(true);
         modelSelector.setVisible(false);
     }
@@ -197,6 +268,7 @@ void MainContentComponent::updateClicked()
 void MainContentComponent::showNothingSent()
 {
     statusLabel.setText(uiTexts::notSentStatus, juce::dontSendNotification);
+    announceOnce(uiTexts::notSentStatus);
     progressValue = 0.0;
     progressBar.setPercentageDisplay(false);
     progressBar.setTextToDisplay(uiTexts::notSentBar);
@@ -294,6 +366,8 @@ void MainContentComponent::offerUpdateButton()
     updateButton.setButtonText(uiTexts::updateCaption);
     updateButton.setEnabled(true);
     updateButton.setVisible(true);
+    if (updateButton.isShowing() && updateButton.getWantsKeyboardFocus())
+        updateButton.grabKeyboardFocus();
 }
 
 void MainContentComponent::onUnknown()
@@ -320,6 +394,7 @@ void MainContentComponent::onBootValid()
         return;
     statusLabel.setText(helpTexts::instructionsText, juce::dontSendNotification);
     progressBar.setTextToDisplay(deviceMidiName + uiTexts::readyForUpdate);
+    announceOnce(deviceMidiName + uiTexts::readyForUpdate);
     offerUpdateButton();
     state = UpdaterState::Idle;
 }
@@ -329,7 +404,13 @@ void MainContentComponent::onBootGeneric()
     if (!usbSteady)
         return;
     statusLabel.setText(helpTexts::brokenBootText, juce::dontSendNotification);
-    modelSelector.setVisible(true);
+    announceOnce(helpTexts::brokenBootText);
+    if (!modelSelector.isVisible())
+    {
+        modelSelector.setVisible(true);
+        if (modelSelector.isShowing() && modelSelector.getWantsKeyboardFocus())
+            modelSelector.grabKeyboardFocus();
+    }
     updateButton.setEnabled(false);
     updateButton.setVisible(false);
 
@@ -349,6 +430,7 @@ void MainContentComponent::onErasedForRepair()
 
     if (deviceCom.startRepair(autoUpdateName))
     {
+        announceOnce(juce::String(uiTexts::autoUpdating) + "\n" + uiTexts::reprogramming + autoUpdateName);
         progressBar.setPercentageDisplay(true);
         updateIsRepair = true;
         state = UpdaterState::Updating;
@@ -365,7 +447,9 @@ void MainContentComponent::onBadBootDetected()
         return;
 
     // Only an amplifier whose firmware can be put back is erased, and only once.
-    if (const auto reason = reasonNotToErase(); reason.isNotEmpty())
+    const auto reason = reasonNotToErase();
+    announceOnce(deviceMidiName + uiTexts::badFirmware + reason);
+    if (reason.isNotEmpty())
     {
         statusLabel.setText(deviceMidiName + uiTexts::badFirmware + reason, juce::dontSendNotification);
         state = UpdaterState::AppMode;
@@ -449,6 +533,7 @@ void MainContentComponent::onUpdating()
 void MainContentComponent::onUpdated()
 {
     statusLabel.setText(uiTexts::updateFinishedStatus, juce::dontSendNotification);
+    announceOnce(uiTexts::updateFinishedStatus);
     progressValue = 0.0;
     progressBar.setTextToDisplay(uiTexts::updateFinishedBar);
     state = UpdaterState::AppMode;
@@ -478,11 +563,13 @@ void MainContentComponent::onAppMode()
     if (deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion))
     {
         statusLabel.setText(uiTexts::allFine, juce::dontSendNotification);
+        announceOnce(progressBar.getTextToDisplay() + "\n" + uiTexts::allFine);
         erasedForRepair.removeString(deviceMidiName);
     }
     else if (const auto reason = reasonNotToErase(); reason.isNotEmpty())
     {
         statusLabel.setText(deviceMidiName + uiTexts::badFirmware + reason, juce::dontSendNotification);
+        announceOnce(deviceMidiName + uiTexts::badFirmware + reason);
     }
     else
     {
@@ -500,6 +587,7 @@ void MainContentComponent::onIdle()
 void MainContentComponent::onAborted()
 {
     statusLabel.setText(helpTexts::recoveryText, juce::dontSendNotification);
+    announceOnce(juce::String(uiTexts::aborted) + "\n" + helpTexts::recoveryText);
     progressValue = 0.0;
     progressBar.setTextToDisplay(uiTexts::aborted);
     if (deviceConnected && !bootValid)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/DeviceCom.h"
+#include "ui/Accessibility.h"
 #include "ui/CaptionButton.h"
 #include "ui/InfoView.h"
 #include "ui/TextProgressBar.h"
@@ -14,12 +15,16 @@
 class MainContentComponent : public juce::Component, public juce::Button::Listener, public juce::MultiTimer
 {
 public:
-    explicit MainContentComponent(DeviceComSeams seams = {});
+    explicit MainContentComponent(DeviceComSeams seams = {}, Announcer announcer = announceToScreenReader);
     ~MainContentComponent() override;
 
     void paint(juce::Graphics& g) override;
     void resized() override;
+    void paintOverChildren(juce::Graphics& g) override;
     void buttonClicked(juce::Button* button) override;
+    /** Escape closes an open help page. */
+    bool keyPressed(const juce::KeyPress& key) override;
+    void focusOfChildComponentChanged(FocusChangeType) override { repaint(); }
     /** Timer 0 is the 100 ms tick of the state machine, timer 1 the 2000 ms steadiness timer. */
     void timerCallback(int timerID) override;
 
@@ -45,7 +50,7 @@ public:
     double progressValue = 0.0;
     TextProgressBar progressBar{progressValue};
     CaptionButton updateButton{"Update"};
-    juce::ComboBox modelSelector;
+    TitledComboBox modelSelector;
     CaptionButton voiceSlotInfoButton{"VS info >"};
     CaptionButton bootInfoButton{"BOOT info >"};
     CaptionButton versionsButton{"i"};
@@ -102,6 +107,12 @@ private:
     juce::String reasonNotToErase() const;
 
     void answerQuitQuestion(bool close);
+    /** Tells the screen reader what the user must not miss, once: a text said last is not said again. */
+    void announceOnce(const juce::String& text);
+    void setUpAccessibility();
+
+    Announcer announce;
+    juce::String lastAnnouncement;
 
     std::unique_ptr<juce::AlertWindow> quitQuestion, answeredQuestion;
     std::function<void()> pendingQuit;

@@ -20,10 +20,13 @@ public:
 
     void setTextToDisplay(const juce::String& text)
     {
+        const bool changed = shownText != text || showingPercentage;
         shownText = text;
         showingPercentage = false;
         juce::ProgressBar::setTextToDisplay(text);
         follow();
+        if (auto* handler = getAccessibilityHandler(); handler != nullptr && changed)
+            handler->notifyAccessibilityEvent(juce::AccessibilityEvent::titleChanged);
     }
 
     void setPercentageDisplay(bool shouldDisplayPercentage)
@@ -72,6 +75,36 @@ public:
         else if (shownValue >= 0.0 && shownValue <= 1.0)
             text << juce::roundToInt(shownValue * 100.0) << '%';
         getLookAndFeel().drawProgressBar(g, *this, getWidth(), getHeight(), shownValue, text);
+    }
+
+    /** A screen reader calls the bar by the text it shows (by its title while it shows the percentage) and
+        reads the progress as its value, 0 to 1. */
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override
+    {
+        struct Value final : juce::AccessibilityRangedNumericValueInterface
+        {
+            explicit Value(const TextProgressBar& b) : bar(b) {}
+            bool isReadOnly() const override { return true; }
+            void setValue(double) override {}
+            double getCurrentValue() const override { return std::clamp(bar.progress, 0.0, 1.0); }
+            AccessibleValueRange getRange() const override { return {{0.0, 1.0}, 0.001}; }
+            const TextProgressBar& bar;
+        };
+        struct Handler final : juce::AccessibilityHandler
+        {
+            explicit Handler(TextProgressBar& b)
+                : juce::AccessibilityHandler(b, juce::AccessibilityRole::progressBar, {},
+                                             {std::make_unique<Value>(b)}),
+                  bar(b)
+            {
+            }
+            juce::String getTitle() const override
+            {
+                return bar.showingPercentage || bar.shownText.isEmpty() ? bar.getTitle() : bar.shownText;
+            }
+            TextProgressBar& bar;
+        };
+        return std::make_unique<Handler>(*this);
     }
 
     void visibilityChanged() override

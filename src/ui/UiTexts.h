@@ -48,6 +48,25 @@ inline constexpr const char* quitQuestionText =
 inline constexpr const char* keepUpdatingCaption = "Keep updating";
 inline constexpr const char* closeAnywayCaption = "Close anyway";
 
+/** What a screen reader says of the controls whose captions do not say it, and what it announces. */
+inline constexpr const char* updateDescription = "Sends the new firmware to the amplifier.";
+inline constexpr const char* modelSelectorTitle = "Amplifier model";
+inline constexpr const char* modelSelectorDescription =
+    "Choose exactly the model of the attached amplifier. A wrong model voids the warranty.";
+inline constexpr const char* versionsTitle = "Versions";
+inline constexpr const char* versionsDescription =
+    "Opens and closes the page with the versions of this updater and of the firmware it carries.";
+inline constexpr const char* bootInfoTitle = "Boot help";
+inline constexpr const char* bootInfoDescription =
+    "Opens and closes the help page for an amplifier that has not been found.";
+inline constexpr const char* voiceSlotInfoTitle = "VoiceSlot information";
+inline constexpr const char* voiceSlotInfoDescription = "Opens and closes the VoiceSlot compatibility page.";
+inline constexpr const char* statusTitle = "Status";
+inline constexpr const char* progressTitle = "Update progress";
+inline constexpr const char* updateStartedAnnouncement =
+    "Update started. Do not turn off the amplifier or disconnect the USB cable until the update has "
+    "finished.";
+
 /** The generic boot loaders' port name: it names no model, so it offers no update by itself. */
 inline constexpr const char* genericBootPortName = "KW Amp Boot";
 
