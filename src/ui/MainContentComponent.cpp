@@ -11,6 +11,7 @@ constexpr int steadinessIntervalMs = 2000;
 /** An update broken off outside these bounds is no abort: it had not begun, or it had already finished. */
 constexpr double abortBelowProgress = 0.99;
 constexpr double abortAboveProgress = 0.01;
+constexpr float focusOutlineAlpha = 0.75f;
 
 void writeLogLine(const juce::String& text)
 {
@@ -113,12 +114,13 @@ bool MainContentComponent::keyPressed(const juce::KeyPress& key)
 
 void MainContentComponent::paintOverChildren(juce::Graphics& g)
 {
-    // The control that has the keyboard focus is outlined, in the framework's colour for a focused outline.
+    // The control that has the keyboard focus is outlined in the text colour, which stands out against
+    // every background of the window.
     for (auto* child : getChildren())
     {
         if (child->hasKeyboardFocus(true) && child->isShowing())
         {
-            g.setColour(findColour(juce::TextEditor::focusedOutlineColourId));
+            g.setColour(findColour(juce::Label::textColourId).withAlpha(focusOutlineAlpha));
             g.drawRect(child->getBounds().expanded(2), 2);
             return;
         }
