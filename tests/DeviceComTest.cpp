@@ -1,4 +1,5 @@
 #include "engine/DeviceCom.h"
+#include "engine/KnownDeviceTable.h"
 #include "support/LinkHelpers.h"
 #include "support/SmallImages.h"
 
@@ -354,3 +355,83 @@ TEST(FirmwareStream, DestroyingTheEngineStopsARunningUpdateAfterItsCurrentMessag
     EXPECT_LE(received, 4u) << "at most the message under way when the stop came";
     EXPECT_EQ(amp.getCompletedImages(), 0);
 }
+
+namespace
+{
+std::vector<KnownDevice> everyKnownDevice()
+{
+    juce::OwnedArray<KnownDevice> devices;
+    appendKnownDevices(devices);
+    std::vector<KnownDevice> records;
+    for (const auto* device : devices)
+        records.push_back(*device);
+    return records;
+}
+
+class EveryKnownDevice : public testing::TestWithParam<KnownDevice>
+{
+};
+} // namespace
+
+// Every row of the table, through the real engine and the virtual amplifier: a row added is a row tested.
+TEST_P(EveryKnownDevice, IsFoundIdentifiedUpdatedAndRepairedAsItsRecordSays)
+{
+    const auto& record = GetParam();
+    constexpr int blocks = 1;
+    Rig rig(smallImageCatalogue(blocks));
+    const auto* first = findKnownDeviceByBootProductId(rig.link().knownDevices, record.bootProductId);
+
+    if (record.isGenericBootLoader())
+    {
+        // Found by its product ID and a port of its own; the first record of its product ID names it.
+        rig.midi.addOtherPorts({}, {record.bootPortName}, UsbIds{0x2A5A, record.bootProductId});
+        rig.midi.addUsbEntry({0x2A5A, record.bootProductId});
+        ASSERT_TRUE(rig.findBootDevice());
+        EXPECT_TRUE(rig.link().genericBoot.load());
+        EXPECT_EQ(rig.link().getConnectedDevice().displayName, first->displayName);
+        EXPECT_TRUE(rig.link().sendSysEx(makeQueryInfo(0).data(), 8)) << "its port is open";
+        return;
+    }
+
+    FirmwareCatalogue catalogue;
+    fillFirmwareCatalogue(catalogue);
+    const auto* entry = findFirmware(catalogue, record.firmwareKey);
+    ASSERT_NE(entry, nullptr) << "a model with no image in the catalogue";
+    auto firmware = smallImageFirmware(record.firmwareKey, blocks);
+    firmware.resize(blocks * 512, 0xFF);
+
+    // In application mode: identified by its replies, under its own record.
+    VirtualAmplifier amp(rig.midi, record.firmwareKey, Mode::application, 1);
+    ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().isDeviceIdentified(); }));
+    EXPECT_EQ(rig.deviceCom.getConnectedDisplayName(), record.displayName);
+    EXPECT_EQ(rig.deviceCom.getConnectedDeviceCode(), record.deviceCode);
+
+    // The repair: erased with its code, back as its generic boot loader, re-programmed with its own image.
+    ASSERT_TRUE(rig.deviceCom.eraseDevice(record.deviceCode));
+    ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().genericBoot.load(); }));
+    EXPECT_EQ(rig.link().bootProductId.load(), record.genericBootProductId);
+    ASSERT_TRUE(rig.deviceCom.startRepair(record.firmwareKey));
+    rig.followRun();
+    EXPECT_EQ(rig.deviceCom.getRunOutcome(), RunOutcome::finished);
+    ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().isDeviceIdentified(); }));
+    EXPECT_EQ(rig.link().firmwareVersion.load(), entry->versionNumber);
+
+    // In its own update mode: its own image with its own device code, the Update click's way.
+    amp.restartIn(Mode::boot);
+    ASSERT_TRUE(tickUntil(rig.link(), rig.midi, [&] { return rig.link().bootDetected.load(); }));
+    EXPECT_EQ(rig.deviceCom.getConnectedDisplayName(), record.displayName);
+    ASSERT_TRUE(rig.deviceCom.startUpdate(""));
+    rig.followRun();
+    EXPECT_EQ(rig.deviceCom.getRunOutcome(), RunOutcome::finished);
+    EXPECT_EQ(amp.getCompletedImages(), 2);
+    EXPECT_EQ(amp.getFirmware(), firmware);
+    EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EveryKnownDevice, testing::ValuesIn(everyKnownDevice()),
+                         [](const testing::TestParamInfo<KnownDevice>& row)
+                         {
+                             auto name = row.param.displayName.retainCharacters(
+                                 "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
+                             return (name + "_" + juce::String(row.index)).toStdString();
+                         });

@@ -10,15 +10,6 @@ namespace
 constexpr int queryPauseMs = 5;
 /** A scan step queries at most this many records. */
 constexpr std::size_t maxQueriedRecords = 255;
-/** Names a boot loader's output port may carry when no port has a boot port name of its records, in the
-    order they are tried; each is taken only when exactly one port carries it. */
-struct FallbackPortName
-{
-    const char* name;
-    bool ignoreCase;
-};
-constexpr FallbackPortName fallbackPortNames[] = {
-    {"USB Audio Device", true}, {"KW Amp Boot", false}, {"KW Bass Amp Boot", false}};
 /** A port whose name carries this (in any case) belongs to a boot loader. */
 constexpr const char* bootNameMark = "BOOT";
 
@@ -134,30 +125,18 @@ bool MidiInterfaceClass::isDeviceIdentified() const
 
 bool MidiInterfaceClass::isGenericBootProductId(int productId) const
 {
-    // The generic boot loaders are the records without a firmware of their own.
-    for (const auto* device : knownDevices)
-        if (device->bootProductId == productId)
-            return device->firmwareKey.isEmpty();
-    return false;
+    const auto* device = findKnownDeviceByBootProductId(knownDevices, productId);
+    return device != nullptr && device->isGenericBootLoader();
 }
 
 KnownDevice MidiInterfaceClass::getConnectedDevice() const
 {
+    const KnownDevice* device = nullptr;
     if (isDeviceIdentified())
-    {
-        const auto code = deviceCode.load();
-        for (const auto* device : knownDevices)
-            if (device->deviceCode == code)
-                return *device;
-    }
+        device = findKnownDeviceByCode(knownDevices, deviceCode);
     else if (bootDetected)
-    {
-        const auto productId = bootProductId.load();
-        for (const auto* device : knownDevices)
-            if (device->bootProductId == productId)
-                return *device;
-    }
-    return {};
+        device = findKnownDeviceByBootProductId(knownDevices, bootProductId);
+    return device != nullptr ? *device : KnownDevice();
 }
 
 bool MidiInterfaceClass::sendSysEx(const juce::uint8* data, int size)
@@ -273,29 +252,22 @@ void MidiInterfaceClass::discover()
         return;
     listPorts();
 
-    for (const auto* device : knownDevices)
+    // Only the first record found counts, in table order.
+    if (const auto* app = findKnownDevice(knownDevices, [](const KnownDevice& d)
+                                          { return isUsbDevicePresent(d.appProductId); }))
     {
-        if (isUsbDevicePresent(device->appProductId))
-        {
-            followedProductId = device->appProductId;
-            // The last step's queries have long gone out (they take a third of a tick); on a machine so
-            // slow that they have not, the ports stay as they are until they have.
-            waitForIdentityQueries();
-            if (!confirmPair() && stepPortScan())
-                sendIdentityQueries();
-            return;
-        }
+        followedProductId = app->appProductId;
+        // The last step's queries have long gone out (they take a third of a tick); on a machine so
+        // slow that they have not, the ports stay as they are until they have.
+        waitForIdentityQueries();
+        if (!confirmPair() && stepPortScan())
+            sendIdentityQueries();
+        return;
     }
 
-    int foundBootId = 0;
-    for (const auto* device : knownDevices)
-    {
-        if (isUsbDevicePresent(device->bootProductId))
-        {
-            foundBootId = device->bootProductId;
-            break;
-        }
-    }
+    const auto* boot = findKnownDevice(knownDevices, [](const KnownDevice& d)
+                                       { return isUsbDevicePresent(d.bootProductId); });
+    const int foundBootId = boot != nullptr ? boot->bootProductId : 0;
     bootProductId = foundBootId;
     bootDetected = foundBootId != 0;
     genericBoot = isGenericBootProductId(foundBootId);
@@ -310,16 +282,7 @@ void MidiInterfaceClass::handleIncomingMidiMessage(juce::MidiInput*, const juce:
     if (!received)
         return;
 
-    bool known = false;
-    for (const auto* device : knownDevices)
-    {
-        if (device->deviceCode == received->deviceCode)
-        {
-            known = true;
-            break;
-        }
-    }
-    if (!known)
+    if (findKnownDeviceByCode(knownDevices, received->deviceCode) == nullptr)
         return;
 
     deviceCode = received->deviceCode;
@@ -491,13 +454,12 @@ const MidiPortInfo* MidiInterfaceClass::chooseBootPort(const std::vector<MidiPor
     };
 
     // Every boot port name that the records of this product ID carry, in table order, in any case.
-    for (const auto* device : knownDevices)
-        if (device->bootProductId == productId && device->bootPortName.isNotEmpty())
-            if (const auto* port = firstNamed(device->bootPortName, true))
-                return port;
+    for (const auto& name : getBootPortNames(knownDevices, productId))
+        if (const auto* port = firstNamed(name, true))
+            return port;
 
     // A fallback name says little: a port is taken by it only when no other port carries it too.
-    for (const auto& fallback : fallbackPortNames)
+    for (const auto& fallback : getFallbackPortNames(knownDevices))
     {
         const auto count = std::count_if(candidates.begin(), candidates.end(),
                                          [&](const MidiPortInfo& port) {

@@ -19,7 +19,7 @@ struct FirmwareEntry
 
 using FirmwareCatalogue = juce::OwnedArray<FirmwareEntry>;
 
-/** Appends the eight catalogue entries, in their fixed order, each pointing at its embedded image. */
+/** Appends the catalogue entries, in their fixed order, each pointing at its embedded image. */
 void fillFirmwareCatalogue(FirmwareCatalogue& catalogue);
 
 /** The first entry whose key equals `key` exactly, or nullptr. */

@@ -2,7 +2,7 @@
 
 #include "device/KnownDevice.h"
 
-/** Appends the eleven known-device records, in their fixed order, to the end of a list. */
+/** Appends the known-device records, in their fixed order, to the end of a list. */
 void appendKnownDevices(juce::OwnedArray<KnownDevice>& devices);
 
 /** The firmwareKey of the first record whose displayName equals the name exactly; empty if none. */

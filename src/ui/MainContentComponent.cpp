@@ -6,8 +6,6 @@
 
 namespace
 {
-constexpr int tickIntervalMs = 100;
-constexpr int steadinessIntervalMs = 2000;
 /** An update broken off outside these bounds is no abort: it had not begun, or it had already finished. */
 constexpr double abortBelowProgress = 0.99;
 constexpr double abortAboveProgress = 0.01;
@@ -379,8 +377,8 @@ void MainContentComponent::onUnknown()
 
     if (deviceConnected && !bootValid && !bootGeneric)
         state = UpdaterState::AppMode;
-    else if (!deviceConnected && bootValid && !bootGeneric &&
-             deviceMidiName != uiTexts::genericBootPortName && deviceMidiName.isNotEmpty())
+    else if (!deviceConnected && bootValid && !bootGeneric && deviceMidiName.isNotEmpty() &&
+             !deviceCom.midiInterface.getConnectedDevice().isGenericBootLoader())
         state = UpdaterState::BootValid;
     else if (!deviceConnected && bootValid && bootGeneric)
         state = UpdaterState::BootGeneric;

@@ -40,6 +40,9 @@ public:
 
     static constexpr int tickTimerId = 0;
     static constexpr int steadinessTimerId = 1;
+    /** The state machine ticks this often, and acts on facts that have held still this long. */
+    static constexpr int tickIntervalMs = 100;
+    static constexpr int steadinessIntervalMs = 2000;
 
     DeviceCom deviceCom;
     juce::Image logoImage;

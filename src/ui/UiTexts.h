@@ -67,9 +67,6 @@ inline constexpr const char* updateStartedAnnouncement =
     "Update started. Do not turn off the amplifier or disconnect the USB cable until the update has "
     "finished.";
 
-/** The generic boot loaders' port name: it names no model, so it offers no update by itself. */
-inline constexpr const char* genericBootPortName = "KW Amp Boot";
-
 inline constexpr const char* stateLog = "State: ";
 inline constexpr const char* updatePressedLog = "Upd. btn prsd @: ";
 inline constexpr const char* terminatedLog = "Upd. terminated @: ";

@@ -15,10 +15,15 @@ public:
 };
 
 /** The real component on in-memory ports, driven by its timer callbacks in the order that real time would
-   call them: the 100 ms tick, the 300 ms discovery tick, and the 2000 ms steadiness timer restarted by the
-   tick. */
+   call them: the state machine's tick, the link's discovery tick, and the steadiness timer restarted by the
+   tick, each at the period the program gives it. */
 struct Window
 {
+    static constexpr int tickMs = MainContentComponent::tickIntervalMs;
+    static constexpr int discoveryMs = MidiInterfaceClass::discoveryIntervalMs;
+    static constexpr int steadinessMs = MainContentComponent::steadinessIntervalMs;
+    static_assert(discoveryMs % tickMs == 0, "the harness runs discovery on a tick");
+
     explicit Window(int blocks = 3, std::optional<SleepInhibitor> holdOffSleep = {},
                     std::function<void(FirmwareCatalogue&)> catalogue = {})
     {
@@ -42,8 +47,8 @@ struct Window
     /** 100 ms of the program's time; the worker and the amplifier run in real time beside it. */
     void step()
     {
-        now += 100;
-        if (now % 300 == 0)
+        now += tickMs;
+        if (now % discoveryMs == 0)
         {
             link().timerCallback();
             midi.waitForDeliveries();
@@ -54,25 +59,25 @@ struct Window
         for (int s = 0; s < 3 && c->progressBar.isMoving(); ++s) // the bar's 30 ms steps
             c->progressBar.step();
         if (facts() != before)
-            steadyDue = now + 2000;
+            steadyDue = now + steadinessMs;
         if (steadyDue && now >= *steadyDue)
         {
             c->timerCallback(MainContentComponent::steadinessTimerId);
-            steadyDue = *steadyDue + 2000;
+            steadyDue = *steadyDue + steadinessMs;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
     template <typename Predicate> bool runUntil(Predicate done, int maxMs = 300000)
     {
-        for (int t = 0; t < maxMs && !done(); t += 100)
+        for (int t = 0; t < maxMs && !done(); t += tickMs)
             step();
         return done();
     }
 
     void run(int ms)
     {
-        for (int t = 0; t < ms; t += 100)
+        for (int t = 0; t < ms; t += tickMs)
             step();
     }
 

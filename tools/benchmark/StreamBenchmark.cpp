@@ -109,7 +109,7 @@ int main(int argc, char** argv)
     };
 
     // Discovery ticks, 300 ms apart, while an amplifier in application mode has not answered yet: each a
-    // scan step and the identity queries for all eleven records. How long each holds the message thread:
+    // scan step and the identity queries for every record. How long each holds the message thread:
     double longestTickMs = 0.0, sumTickMs = 0.0;
     const int scanTicks = quick ? 4 : 20;
     {

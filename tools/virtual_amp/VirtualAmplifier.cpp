@@ -59,17 +59,13 @@ KnownDevice recordWithKey(const juce::String& key)
     return device != nullptr ? *device : KnownDevice{};
 }
 
-/** LX40 and LX60 fall back to the LX40/60 boot loader, the other models to the LX/LC20 one. */
+/** The generic boot loader a model shows up as once its firmware is erased. */
 KnownDevice genericRecordFor(const KnownDevice& model)
 {
     juce::OwnedArray<KnownDevice> devices;
     appendKnownDevices(devices);
-    const juce::String name =
-        model.firmwareKey.startsWith("LX4") || model.firmwareKey.startsWith("LX6") ? "LX40/60" : "LX/LC20";
-    for (const auto* device : devices)
-        if (device->displayName == name)
-            return *device;
-    return {};
+    const auto* generic = findKnownDeviceByBootProductId(devices, model.genericBootProductId);
+    return generic != nullptr ? *generic : KnownDevice();
 }
 } // namespace
 
