@@ -81,7 +81,9 @@ export WINEPREFIX="$WIN_DIR/wine-prefix" WINEDEBUG=-all
 WINE_SCREEN="-screen 0 1024x768x24"
 rm -rf "$WINEPREFIX"
 start=$SECONDS
-xvfb-run -a -s "$WINE_SCREEN" /usr/lib/wine/wine64 "$WIN_DIR/tests/updater_tests.exe" --gtest_brief=1
+# Bounded, so that a hang under Wine fails the run instead of stalling it.
+timeout --kill-after=10 1500 xvfb-run -a -s "$WINE_SCREEN" /usr/lib/wine/wine64 "$WIN_DIR/tests/updater_tests.exe" \
+  --gtest_brief=1
 echo "== unit tests under Wine: $((SECONDS - start)) s"
-xvfb-run -a -s "$WINE_SCREEN" "$ROOT/scripts/wine-window.sh" "$WIN_DIR/src/LCLX_Software_Updater.exe" \
-  "$WIN_DIR/wine-window.png"
+timeout --kill-after=10 600 xvfb-run -a -s "$WINE_SCREEN" "$ROOT/scripts/wine-window.sh" \
+  "$WIN_DIR/src/LCLX_Software_Updater.exe" "$WIN_DIR/wine-window.png"

@@ -57,7 +57,8 @@ std::optional<juce::StringArray> listInhibitors()
     return result;
 }
 
-template <typename Predicate> bool waitFor(Predicate done, int ms = 5000)
+/** Waits for a condition with a deadline generous enough for a busy machine. */
+template <typename Predicate> bool waitFor(Predicate done, int ms = 60000)
 {
     for (int t = 0; t < ms && !done(); t += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -66,9 +67,10 @@ template <typename Predicate> bool waitFor(Predicate done, int ms = 5000)
 
 struct Rig
 {
-    Rig()
-        : deviceCom(
-              {.ports = &midi, .enumerateUsb = midi.usbEnumerator(), .fillCatalogue = smallImageCatalogue(3)})
+    explicit Rig(int blocks = 3)
+        : deviceCom({.ports = &midi,
+                     .enumerateUsb = midi.usbEnumerator(),
+                     .fillCatalogue = smallImageCatalogue(blocks)})
     {
     }
     bool start(VirtualAmplifier&)
@@ -109,7 +111,7 @@ TEST(SleepInhibitor, HeldThroughEachRunAndLetGoAtEveryOutcome)
     for (const bool breakOff : {false, true})
     {
         SCOPED_TRACE(breakOff ? "broken off" : "finished");
-        Rig rig;
+        Rig rig(12); // a run of a few seconds: time enough to see the lock held, however busy the machine
         VirtualAmplifier amp(rig.midi, "LX60", Mode::boot, 0);
         ASSERT_TRUE(rig.start(amp));
         EXPECT_TRUE(waitFor([&] { return listInhibitors() == ours; })) << "taken at the start of the run";

@@ -169,6 +169,8 @@ WINDOW=$(xdotool search --name "LC/LX Software Updater 3" | head -n 1)
 case "$ROAD" in
 model-boot | cable-pulled)
   wait_for 60 "the LX40 in update mode found" logged "State: Boot Valid" || finish
+  # The Update button is offered on the tick after the state is named.
+  wait_for 30 "the Update button offered" bash -c "sed -n '/State: Boot Valid/,\$p' '$LOG' | grep -q 'State: Idle State'" || finish
   shot ready
   clickUpdate
   ;;
