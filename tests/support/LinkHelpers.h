@@ -10,19 +10,21 @@
 
 #include <thread>
 
-/** Runs discovery ticks, letting replies arrive after each, until `done` holds; false if it never does. */
+/** Runs discovery ticks, letting replies arrive after each, until `done` holds; false if it never does
+    within `maxTicks` ticks and a minute of real time (replies come from threads a busy machine slows). */
 template <typename Predicate>
 bool tickUntil(MidiInterfaceClass& link, VirtualMidiSystem& midi, Predicate done, int maxTicks = 60)
 {
-    for (int i = 0; i < maxTicks; ++i)
+    const auto realDeadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    for (int i = 0; !done(); ++i)
     {
-        if (done())
-            return true;
+        if (i >= maxTicks && std::chrono::steady_clock::now() >= realDeadline)
+            return false;
         link.timerCallback();
         midi.waitForDeliveries();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return done();
+    return true;
 }
 
 /** A message as the amplifier would send it, for feeding the link directly. */
