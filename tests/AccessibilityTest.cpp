@@ -163,7 +163,7 @@ TEST(ScreenReader, HearsWhatMustNotBeMissedOnceEachInOrder)
              clickWhenOffered(w);
          },
          {"KW LX40 found and ready for update", uiTexts::updateStartedAnnouncement,
-          juce::String(uiTexts::aborted) + "\n" + helpTexts::recoveryText}},
+          juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText}},
         {"repair",
          [&](Window& w, auto& amp)
          { amp = std::make_unique<VirtualAmplifier>(w.midi, "LX20", Mode::application, 1000); },

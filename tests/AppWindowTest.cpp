@@ -202,13 +202,19 @@ TEST(ApplicationWindow, ClosingDuringAnUpdateAsksAndTheWindowGoesOnUntilTheUserC
 
     const auto bar = content.getX() + 20, barTop = content.getY() + 316;
     const auto offered = screenArea({bar, barTop, 480, 24});
-    ASSERT_TRUE(waitUntil([&] { return !samePixels(offered, screenArea({bar, barTop, 480, 24})); }))
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return !samePixels(offered, screenArea({bar, barTop, 480, 24}));
+        }))
         << "the update never started";
     clickCloseButton(*window);
     const auto question = waitForWindow("An update is in progress", 30000);
     ASSERT_TRUE(question) << "no question before closing during an update";
     const auto before = screenArea({bar, barTop, 480, 24});
-    EXPECT_TRUE(waitUntil([&] { return !samePixels(before, screenArea({bar, barTop, 480, 24})); }))
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return !samePixels(before, screenArea({bar, barTop, 480, 24}));
+        }))
         << "the progress bar goes on moving while the question is open";
     EXPECT_TRUE(app.isRunning());
 
@@ -226,7 +232,8 @@ TEST(ApplicationWindow, ClosingDuringAnUpdateAsksAndTheWindowGoesOnUntilTheUserC
     clickAt(again->bounds.getCentreX() + 60, again->bounds.getBottom() - 26);
     const auto t0 = juce::Time::getMillisecondCounter();
     EXPECT_TRUE(app.waitForProcessToFinish(30000)) << "still running after \"Close anyway\"";
-    // It stops after the message under way, not after the image: far sooner than this, even on a busy machine.
+    // It stops after the message under way, not after the image: far sooner than this, even on a busy
+    // machine.
     EXPECT_LT(juce::Time::getMillisecondCounter() - t0, 10000u) << "the program ends at once";
     EXPECT_EQ(app.getExitCode(), 0u);
     if (app.isRunning())

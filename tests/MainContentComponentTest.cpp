@@ -231,7 +231,7 @@ TEST(UpdaterRoads, AnErasedAmplifierIsRepairedThroughItsOwnLatePortAndClosingAsk
     EXPECT_EQ(quits, 1) << "the repaired amplifier runs its firmware: closing is immediate";
 }
 
-TEST(UpdaterRoads, AnUnplugHalfWayIsAnAbortButNotAtTheVeryStartOrEnd)
+TEST(UpdaterRoads, AnUnplugHalfWayBreaksTheRunOffButNotAtTheVeryStartOrEnd)
 {
     {
         Window w(10);
@@ -252,7 +252,7 @@ TEST(UpdaterRoads, AnUnplugHalfWayIsAnAbortButNotAtTheVeryStartOrEnd)
         EXPECT_FALSE(c.progressBar.isShowingPercentage());
 
         // A boot device coming back is not offered an update; an amplifier in application mode ends the
-        // abort.
+        // broken-off state.
         amp.plugIn();
         w.run(5000);
         EXPECT_EQ(c.state, UpdaterState::Aborted);
@@ -269,7 +269,7 @@ TEST(UpdaterRoads, AnUnplugHalfWayIsAnAbortButNotAtTheVeryStartOrEnd)
     }
 }
 
-TEST(UpdaterRoads, ACablePulledAfterAnyMessageIsAnAbortAndTheRunSendsNothingMore)
+TEST(UpdaterRoads, ACablePulledAfterAnyMessageBreaksTheRunOffAndItSendsNothingMore)
 {
     constexpr int blocks = 3;
     for (std::size_t k = 1; k <= blocks + 2; ++k)

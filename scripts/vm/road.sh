@@ -216,7 +216,7 @@ shot updating
 if [ "$ROAD" = cable-pulled ]; then
   wait_for 60 "the cable pulled" recorded "# detach" || finish
   wait_for 30 "the run broken off" logged "Upd. terminated @: " || finish
-  shot aborted
+  shot broken-off
   wait_for 30 "the amplifier plugged in again" recorded "# plugged in again" || finish
   wait_for 30 "the amplifier back on the bus" bash -c "sed -n '/# plugged in again/,\$p' '$RECORD' | grep -q '# attach'"
   sleep 10 # anything more of the old run would arrive now

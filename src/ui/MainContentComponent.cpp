@@ -6,9 +6,10 @@
 
 namespace
 {
-/** An update broken off outside these bounds is no abort: it had not begun, or it had already finished. */
-constexpr double abortBelowProgress = 0.99;
-constexpr double abortAboveProgress = 0.01;
+/** An update that stops outside these bounds is not broken off: it had not begun, or it had already finished.
+ */
+constexpr double breakOffBelowProgress = 0.99;
+constexpr double breakOffAboveProgress = 0.01;
 constexpr float focusOutlineAlpha = 0.75f;
 
 void writeLogLine(const juce::String& text)
@@ -482,12 +483,12 @@ juce::String MainContentComponent::reasonNotToErase() const
     return {};
 }
 
-void MainContentComponent::abortUpdate()
+void MainContentComponent::breakOffUpdate()
 {
     // The window and the engine agree: once the window calls it broken off, nothing more is sent.
     deviceCom.stopUpdate();
     state = UpdaterState::Aborted;
-    writeLogLine(uiTexts::terminatedLog + juce::String(deviceCom.getProgress(), 2));
+    writeLogLine(uiTexts::brokenOffLog + juce::String(deviceCom.getProgress(), 2));
 }
 
 void MainContentComponent::onUpdating()
@@ -495,7 +496,7 @@ void MainContentComponent::onUpdating()
     const auto outcome = deviceCom.getRunOutcome();
     if (outcome == RunOutcome::brokenOff)
     {
-        abortUpdate();
+        breakOffUpdate();
         return;
     }
     if (outcome == RunOutcome::refused)
@@ -520,13 +521,13 @@ void MainContentComponent::onUpdating()
             updateButton.setButtonText(uiTexts::doneCaption);
         }
     }
-    else if (outcome != RunOutcome::finished && progressValue > abortAboveProgress &&
-             progressValue < abortBelowProgress)
+    else if (outcome != RunOutcome::finished && progressValue > breakOffAboveProgress &&
+             progressValue < breakOffBelowProgress)
     {
         // A run that delivered its whole image is not broken off: it waits for the
         // amplifier, which restarts after the closing record, to be steady again (the value shown may
         // still be one read before the last messages went out).
-        abortUpdate();
+        breakOffUpdate();
     }
 }
 
@@ -586,10 +587,11 @@ void MainContentComponent::onIdle()
 
 void MainContentComponent::onAborted()
 {
+    // Aborted is the state of a run broken off.
     statusLabel.setText(helpTexts::recoveryText, juce::dontSendNotification);
-    announceOnce(juce::String(uiTexts::aborted) + "\n" + helpTexts::recoveryText);
+    announceOnce(juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText);
     progressValue = 0.0;
-    progressBar.setTextToDisplay(uiTexts::aborted);
+    progressBar.setTextToDisplay(uiTexts::brokenOffBar);
     if (deviceConnected && !bootValid)
         state = UpdaterState::Unknown;
 }

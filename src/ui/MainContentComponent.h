@@ -104,7 +104,7 @@ private:
     void onAborted();
     void updateClicked();
     void offerUpdateButton();
-    void abortUpdate();
+    void breakOffUpdate();
     void showNothingSent();
     /** Why the amplifier of `deviceMidiName` must not be erased for a repair; empty when it may. */
     juce::String reasonNotToErase() const;

@@ -29,7 +29,8 @@ inline constexpr const char* updateFinishedBar = "Update finished";
 inline constexpr const char* appModeFound = " found (in app mode). Firmware version: ";
 inline constexpr const char* allFine = "Everything is fine. Please enjoy the amplifier!";
 inline constexpr const char* pleaseWait = "Please wait... Amp is OFF or USB is changing state.";
-inline constexpr const char* aborted = "Update abnormally terminated !!!";
+/** The bar's text for a run broken off (the state Aborted). */
+inline constexpr const char* brokenOffBar = "Update abnormally terminated !!!";
 inline constexpr const char* notSentStatus =
     "Nothing was sent to the amplifier: its update port could not be opened, or it went away before the "
     "update began. The amplifier is unchanged.\n\nCheck the USB cable, then press Update to try again.";
@@ -69,7 +70,8 @@ inline constexpr const char* updateStartedAnnouncement =
 
 inline constexpr const char* stateLog = "State: ";
 inline constexpr const char* updatePressedLog = "Upd. btn prsd @: ";
-inline constexpr const char* terminatedLog = "Upd. terminated @: ";
+/** The log line of a run broken off ("terminated" in the log's own words). */
+inline constexpr const char* brokenOffLog = "Upd. terminated @: ";
 /** Every log line ends with this separator and the time of day. */
 inline constexpr const char* logSeparator = "\t\t ";
 

@@ -14,7 +14,7 @@ enum class UpdaterState : juce::int32
     Updated = 6,
     AppMode = 7,
     Idle = 8,
-    Aborted = 9,
+    Aborted = 9, // a run broken off
 };
 
 /** The 13-character name of a state in the log; "??????????   " for a state without a name of its own. */
