@@ -17,34 +17,44 @@ case "$mode" in
 esac
 [ "$mode" = --all ] && PACKAGES+=("${SLOW_TEST_PACKAGES[@]}")
 
-timed() { # $1: what, then the command; prints how long it took
-  local what="$1" start=$SECONDS
+# Every stage runs to its end, whatever became of the ones before, and says how it went and how long it took;
+# the report at the end lists them all, and any failure makes the run fail.
+report=()
+failed=0
+stage() { # $1: what, then the command
+  local what="$1" start=$SECONDS verdict=PASS
   shift
-  "$@"
-  echo "== $what: $((SECONDS - start)) s"
+  "$@" || verdict=FAIL
+  [ $verdict = FAIL ] && failed=1
+  report+=("$verdict $what: $((SECONDS - start)) s")
+  echo "== $verdict $what: $((SECONDS - start)) s"
 }
 
 install_missing_packages
-timed "build" configure_and_build "$BUILD_DIR"
-timed "quick tests" ctest --test-dir "$BUILD_DIR" --output-on-failure
+stage "build" configure_and_build "$BUILD_DIR"
+stage "quick tests" ctest --test-dir "$BUILD_DIR" --output-on-failure
 
 if [ "$mode" = --sanitizers ] || [ "$mode" = --all ]; then
   for kind in address thread; do
     dir="$ROOT/build-asan"
     [ "$kind" = thread ] && dir="$ROOT/build-tsan"
-    timed "$kind sanitizer build" configure_and_build "$dir" -DUPDATER_SANITIZE=$kind
+    stage "$kind sanitizer build" configure_and_build "$dir" -DUPDATER_SANITIZE=$kind
     # The window tests and the benchmark say nothing more under a sanitizer; the unit tests do.
     # umockdev's preload library comes before the sanitizer runtime, which ASan must be told is fine.
     TSAN_OPTIONS="halt_on_error=1" ASAN_OPTIONS="detect_leaks=1:verify_asan_link_order=0" \
       LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp" \
-      timed "$kind sanitizer tests" ctest --test-dir "$dir" --output-on-failure -E "app_window|stream_benchmark"
+      stage "$kind sanitizer tests" ctest --test-dir "$dir" --output-on-failure -E "app_window|stream_benchmark"
   done
 fi
 
 if [ "$mode" = --all ]; then
-  timed "fuzz build" scripts/fuzz.sh build
-  timed "fuzzing" scripts/fuzz.sh run
-  timed "Windows build and its tests under Wine" scripts/windows.sh
-  timed "Debian package and Windows installer" scripts/package.sh
-  timed "roads through a real kernel" scripts/kernel_roads.sh
+  stage "fuzz build" scripts/fuzz.sh build
+  stage "fuzzing" scripts/fuzz.sh run
+  stage "Windows build and its tests under Wine" scripts/windows.sh
+  stage "Debian package and Windows installer" scripts/package.sh
+  stage "roads through a real kernel" scripts/kernel_roads.sh
 fi
+
+echo "== stages:"
+printf '   %s\n' "${report[@]}"
+exit $failed

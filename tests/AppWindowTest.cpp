@@ -193,20 +193,27 @@ TEST(ApplicationWindow, ClosingDuringAnUpdateAsksAndTheWindowGoesOnUntilTheUserC
     ASSERT_TRUE(window);
     const auto content =
         juce::Rectangle<int>(window->bounds.getX() + 1, window->bounds.getBottom() - 401, 600, 400);
-    // Found and steady: the Update button is offered.
+    // Found and steady: the Update button is offered, with its caption, where the window's background was
+    // (once the window has painted at all).
     const juce::Rectangle<int> updateButton(content.getX() + 503, content.getY() + 319, 74, 18);
-    const auto blank = screenArea(updateButton);
-    ASSERT_TRUE(waitUntil([&] { return !samePixels(blank, screenArea(updateButton)); }))
-        << "the Update button was never offered";
-    clickAt(content.getX() + 540, content.getY() + 328);
-
-    const auto bar = content.getX() + 20, barTop = content.getY() + 316;
-    const auto offered = screenArea({bar, barTop, 480, 24});
+    const juce::Colour background(0xFFF5F5F5);
     ASSERT_TRUE(waitUntil(
         [&] {
-            return !samePixels(offered, screenArea({bar, barTop, 480, 24}));
+            return look(screenArea(content), {0, 0, 600, 16}, background).share > 0.98f;
         }))
+        << "the window never painted";
+    auto buttonShown = [&]
+    {
+        const auto seen = look(screenArea(updateButton), {0, 0, 74, 18}, background);
+        return seen.share < 0.5f && seen.hasDark;
+    };
+    ASSERT_TRUE(waitUntil(buttonShown)) << "the Update button was never offered";
+    const auto offered = screenArea(updateButton);
+    clickAt(content.getX() + 540, content.getY() + 328);
+    // Once the update runs, the button reads "Updating" and is disabled.
+    ASSERT_TRUE(waitUntil([&] { return !samePixels(offered, screenArea(updateButton)); }))
         << "the update never started";
+    const auto bar = content.getX() + 20, barTop = content.getY() + 316;
     clickCloseButton(*window);
     const auto question = waitForWindow("An update is in progress", 30000);
     ASSERT_TRUE(question) << "no question before closing during an update";
