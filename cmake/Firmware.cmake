@@ -6,9 +6,20 @@
 set(UPDATER_FIRMWARE_BINARIES_DIR ${CMAKE_SOURCE_DIR}/src/firmware/binaries)
 set(UPDATER_FIRMWARE_OUTPUT_DIR ${CMAKE_BINARY_DIR}/firmware)
 
-# Firmware key and the block count of the placeholder that stands in for its binary.
-set(UPDATER_FIRMWARE_PLACEHOLDERS
-  LX40:489 LX60:489 LX20:481 LC20-B:477 LC20-D_MKII:477 LC20-C:477 LC20-A:481 LC20:408)
+# Firmware key and the block count of the placeholder that stands in for its binary, "key:blocks", read from
+# the rows of the firmware catalogue's table, so that a model is added there alone.
+set(_catalogue_source ${CMAKE_SOURCE_DIR}/src/engine/FirmwareCatalogue.cpp)
+set(_catalogue_row "^ *{ *\"([^\"]+)\", *\"[^\"]*\", *[0-9]+, *([0-9]+) *},")
+file(STRINGS ${_catalogue_source} _catalogue_rows REGEX "${_catalogue_row}")
+set(UPDATER_FIRMWARE_PLACEHOLDERS "")
+foreach(row IN LISTS _catalogue_rows)
+  string(REGEX REPLACE "${_catalogue_row}.*" "\\1:\\2" entry "${row}")
+  list(APPEND UPDATER_FIRMWARE_PLACEHOLDERS ${entry})
+endforeach()
+if(NOT UPDATER_FIRMWARE_PLACEHOLDERS)
+  message(FATAL_ERROR "No firmware rows found in ${_catalogue_source}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_catalogue_source})
 # The placeholder's last block is partly filled, so the image shows its 0xFF fill.
 set(UPDATER_PLACEHOLDER_SHORTFALL 200)
 

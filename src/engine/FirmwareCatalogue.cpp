@@ -9,18 +9,21 @@ struct CatalogueRow
     const char* firmwareKey;
     const char* versionText;
     juce::int32 versionNumber;
+    int releaseBlocks;
 };
 
+// The build reads the keys and block counts of these rows (cmake/Firmware.cmake): keep one row per line.
 // clang-format off
 const CatalogueRow catalogueTable[] = {
-    { "LX40",        "1.1.00", 131  },
-    { "LX60",        "1.1.00", 131  },
-    { "LX20",        "3.1.00", 2282 },
-    { "LC20-B",      "3.1.00", 2282 },
-    { "LC20-D_MKII", "3.1.00", 2282 },
-    { "LC20-C",      "3.1.00", 2282 },
-    { "LC20-A",      "3.1.00", 2282 },
-    { "LC20",        "2.0.00", 1994 },
+    // firmwareKey   version   number  release blocks (a placeholder image is made this long)
+    { "LX40",        "1.1.00", 131,    489 },
+    { "LX60",        "1.1.00", 131,    489 },
+    { "LX20",        "3.1.00", 2282,   481 },
+    { "LC20-B",      "3.1.00", 2282,   477 },
+    { "LC20-D_MKII", "3.1.00", 2282,   477 },
+    { "LC20-C",      "3.1.00", 2282,   477 },
+    { "LC20-A",      "3.1.00", 2282,   481 },
+    { "LC20",        "2.0.00", 1994,   408 },
 };
 // clang-format on
 } // namespace
@@ -30,6 +33,7 @@ void fillFirmwareCatalogue(FirmwareCatalogue& catalogue)
     for (const auto& row : catalogueTable)
     {
         auto* entry = catalogue.add(new FirmwareEntry(row.firmwareKey, row.versionText, row.versionNumber));
+        entry->releaseBlocks = row.releaseBlocks;
         const auto image = getEmbeddedImage(row.firmwareKey);
         entry->imageData = image.data;
         entry->imageSize = image.size;

@@ -15,6 +15,8 @@ struct FirmwareEntry
     juce::String firmwareKey;
     juce::String versionText;
     juce::int32 versionNumber = 0;
+    /** Blocks of the release's image; a build without the maker's binary embeds a placeholder this long. */
+    int releaseBlocks = 0;
 };
 
 using FirmwareCatalogue = juce::OwnedArray<FirmwareEntry>;
