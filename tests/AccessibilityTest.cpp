@@ -42,6 +42,7 @@ struct ShownWindow : Window
     {
         c->addToDesktop(juce::ComponentPeer::windowHasTitleBar);
         c->setVisible(true);
+        c->toFront(true); // the active window, which the keyboard's focus belongs to
     }
 
     /** A key pressed in the window, and the messages it posted handled. */
