@@ -309,6 +309,29 @@ TEST(Watch, FollowsTheAmplifierAndNotOtherDevicesOrAFailedEnumeration)
     }
 }
 
+TEST(Watch, ADeviceThatAnswersUnderAGenericCodeIsFollowedByTheProductIdItWasFoundBy)
+{
+    // Replies under device code 0 name the generic record, which has no application product ID; the link
+    // must not take that for the device leaving, tick after tick.
+    Link l;
+    l.midi.addOtherPorts({"KW LX60"}, {"KW LX60"}, UsbIds{0x2A5A, 0x0047});
+    l.midi.addUsbEntry({0x2A5A, 0x0047});
+    l.link.timerCallback(); // opens the pair
+    for (int asking = 0; asking < 2; ++asking)
+    {
+        l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x00, 0x04, {0x03, 0x01, 0, 0, 0}));
+        l.link.handleIncomingMidiMessage(nullptr, replyMessage(0x00, 0x06, {0, 0, 0, 0, 0}));
+        l.link.timerCallback();
+    }
+    ASSERT_TRUE(l.link.isDeviceIdentified());
+    for (int tick = 0; tick < 3; ++tick)
+        l.link.timerCallback();
+    EXPECT_TRUE(l.link.isDeviceIdentified());
+    l.midi.clearUsbEntries();
+    l.link.timerCallback();
+    EXPECT_FALSE(l.link.isDeviceIdentified()) << "its product ID left";
+}
+
 TEST(BootPort, AVirtualAmplifierInBootModeIsFoundWithItsRecord)
 {
     for (const auto mode : {VirtualAmplifier::Mode::boot, VirtualAmplifier::Mode::genericBoot})

@@ -212,8 +212,13 @@ void MidiInterfaceClass::timerCallback()
 
 void MidiInterfaceClass::watchConnection()
 {
-    // An enumeration that failed tells nothing this tick; it never means the amplifier left.
-    const auto followed = bootDetected ? bootProductId.load() : getConnectedDevice().appProductId;
+    // The boot loader's product ID, or the identified model's application ID (a reply under a code that
+    // names no model leaves the one whose ports were scanned). An enumeration that failed tells nothing this
+    // tick; it never means the amplifier left.
+    const auto identifiedId = getConnectedDevice().appProductId;
+    const auto followed = bootDetected        ? bootProductId.load()
+                          : identifiedId != 0 ? identifiedId
+                                              : followedProductId;
     if (scanUsbDevices(enumerateUsb) && !isUsbDevicePresent(static_cast<juce::uint16>(followed)))
     {
         resetConnection();
