@@ -450,12 +450,15 @@ bool MidiInterfaceClass::openBootOutputPort(int productId)
 const MidiPortInfo* MidiInterfaceClass::chooseBootPort(const std::vector<MidiPortInfo>& candidates,
                                                        int productId) const
 {
+    auto named = [](const juce::String& name, bool ignoreCase)
+    {
+        return [name, ignoreCase](const MidiPortInfo& port)
+        { return ignoreCase ? port.name.equalsIgnoreCase(name) : port.name == name; };
+    };
     auto firstNamed = [&](const juce::String& name, bool ignoreCase) -> const MidiPortInfo*
     {
-        for (const auto& port : candidates)
-            if (ignoreCase ? port.name.equalsIgnoreCase(name) : port.name == name)
-                return &port;
-        return nullptr;
+        const auto found = std::find_if(candidates.begin(), candidates.end(), named(name, ignoreCase));
+        return found != candidates.end() ? &*found : nullptr;
     };
 
     // Every boot port name that the records of this product ID carry, in table order, in any case.
@@ -466,12 +469,8 @@ const MidiPortInfo* MidiInterfaceClass::chooseBootPort(const std::vector<MidiPor
     // A fallback name says little: a port is taken by it only when no other port carries it too.
     for (const auto& fallback : getFallbackPortNames(knownDevices))
     {
-        const auto count = std::count_if(candidates.begin(), candidates.end(),
-                                         [&](const MidiPortInfo& port) {
-                                             return fallback.ignoreCase
-                                                        ? port.name.equalsIgnoreCase(fallback.name)
-                                                        : port.name == fallback.name;
-                                         });
+        const auto count =
+            std::count_if(candidates.begin(), candidates.end(), named(fallback.name, fallback.ignoreCase));
         if (count == 1)
             return firstNamed(fallback.name, fallback.ignoreCase);
     }
