@@ -19,8 +19,12 @@ TEXT_COMMAND = 0x15
 # A gap may arrive this much short of its minimum only where the message before it arrived late by as much,
 # which the gap before that shows as long: each message's arrival, less the minimum pauses of all before
 # it, may not fall below the lowest of its few predecessors'.
+# The first message's own lateness shows in no gap before it: the first few messages are held against it as
+# though it may have arrived this much late, so that a first gap may fall short by up to half the shortest
+# pause (with the tolerance). A sender that skips a pause falls short by more.
 LATE_WINDOW = 3
 TOLERANCE_MS = 2.0
+FIRST_LATE_MS = 8.0
 
 
 def messages_of(syx):
@@ -138,7 +142,8 @@ def main():
             lowest_gap = min(lowest_gap or gap / minimum, gap / minimum)
         slack.append(time - image[0][0] - due_since_first)
         if k > 0 and not too_soon:
-            before = min(slack[max(0, k - LATE_WINDOW) : k])
+            window = slack[max(0, k - LATE_WINDOW) : k]
+            before = min(window + ([slack[0] - FIRST_LATE_MS] if k <= LATE_WINDOW else []))
             if slack[k] < before - TOLERANCE_MS:
                 too_soon = (f"image message {k} arrived {before - slack[k]:.1f} ms too soon: its gap was "
                             f"{time - image[k - 1][0]:.1f} ms, {minimum} ms needed")

@@ -229,10 +229,10 @@ void VirtualAmplifier::violation(const juce::String& text)
     imageFaulty = true;
 }
 
-void VirtualAmplifier::setGapTolerance(std::chrono::milliseconds tolerance)
+void VirtualAmplifier::setPacingChecked(bool checked)
 {
     const std::lock_guard guard(system.worldLock());
-    gapTolerance = tolerance;
+    pacingChecked = checked;
 }
 
 void VirtualAmplifier::receiveFromHost(const std::vector<std::uint8_t>& bytes)
@@ -308,11 +308,11 @@ void VirtualAmplifier::startImage()
 void VirtualAmplifier::receiveInBoot(const std::vector<std::uint8_t>& bytes, Clock::time_point time)
 {
     const auto messageNumber = static_cast<int>(received.size());
-    if (previousStart)
+    if (pacingChecked && previousStart)
     {
         const auto minimum = std::chrono::milliseconds(std::max<std::size_t>(20, previousLength / 3 + 10));
         const auto gap = time - *previousStart;
-        if (gap < minimum - gapTolerance)
+        if (gap < minimum)
             violation("message " + juce::String(messageNumber) + " came " +
                       juce::String(std::chrono::duration<double, std::milli>(gap).count(), 3) +
                       " ms after the one before; " + juce::String(minimum.count()) + " ms needed");

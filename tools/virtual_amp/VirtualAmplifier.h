@@ -68,10 +68,11 @@ public:
     void receiveFromHost(const std::vector<std::uint8_t>& bytes) override;
     /** A message that arrived at `time` (a kernel's arrival time, say), under the world lock. */
     void receiveFromHostAt(const std::vector<std::uint8_t>& bytes, Clock::time_point time);
-    /** How much shorter than its minimum a gap between two image messages may arrive before it counts as a
-        fault: none by default. A host whose messages reach the device late now and then (an emulated
-        machine) shortens the gap after a late one by as much; the sender's pacing is judged on its own. */
-    void setGapTolerance(std::chrono::milliseconds tolerance);
+    /** Whether a gap between two image messages shorter than its minimum is a fault of the image: yes by
+        default. A host whose messages reach the device late now and then (an emulated machine) shortens the
+        gap after a late one by as much; there the amplifier only records what arrived when, and the sender's
+        pacing is judged from that record. */
+    void setPacingChecked(bool checked);
 
 private:
     /** The port name and USB IDs it shows in its present mode. */
@@ -97,7 +98,7 @@ private:
     juce::int32 firmwareVersion;
     juce::int32 versionAfterUpdate = 0;
     std::chrono::milliseconds restartDelay{300};
-    std::chrono::milliseconds gapTolerance{0};
+    bool pacingChecked = true;
     bool presetsErased = false;
     bool firmwareErased = false;
 
