@@ -60,7 +60,22 @@ click() { # $1 $2: a point of the 600 x 400 content
   h=$(echo "$info" | awk '/Height:/ {print $2}')
   xdotool mousemove $((x + 1 + $1)) $((y + h - 401 + $2)) click 1
 }
-clickUpdate() { click 540 328; }
+# Clicks Update until the updater logs the press: under emulation a click now and then never reaches the
+# window, and a click on the button once it is hidden does nothing.
+clickUpdate() {
+  local tries
+  for tries in 1 2 3 4 5; do
+    click 540 328
+    local until=$((SECONDS + 10))
+    while [ $SECONDS -lt $until ]; do
+      logged "Upd. btn prsd" && return 0
+      sleep 0.2
+    done
+    say "the click on Update was not seen; clicking again"
+  done
+  fail "five clicks on Update were not seen"
+  return 1
+}
 # The raw MIDI devices' counters and the sequencer's clients, as evidence.
 alsa_state() {
   for file in /proc/asound/card*/midi* /proc/asound/seq/clients; do
