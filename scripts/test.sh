@@ -43,7 +43,7 @@ if [ "$mode" = --sanitizers ] || [ "$mode" = --all ]; then
     # umockdev's preload library comes before the sanitizer runtime, which ASan must be told is fine.
     TSAN_OPTIONS="halt_on_error=1" ASAN_OPTIONS="detect_leaks=1:verify_asan_link_order=0" \
       LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp" \
-      stage "$kind sanitizer tests" ctest --test-dir "$dir" --output-on-failure -E "app_window|stream_benchmark"
+      stage "$kind sanitizer tests" ctest --test-dir "$dir" --output-on-failure -L unit
   done
 fi
 

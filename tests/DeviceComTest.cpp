@@ -429,6 +429,12 @@ TEST_P(EveryKnownDevice, IsFoundIdentifiedUpdatedAndRepairedAsItsRecordSays)
     EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
 }
 
+// A row is shown by its name in the test's listing, never by its bytes (which hold addresses).
+void PrintTo(const KnownDevice& row, std::ostream* out)
+{
+    *out << row.displayName;
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, EveryKnownDevice, testing::ValuesIn(everyKnownDevice()),
                          [](const testing::TestParamInfo<KnownDevice>& row)
                          {

@@ -20,6 +20,7 @@ bool midiSystemAvailable()
 }
 #endif
 
+/** An open output of the system's MIDI layer, closed with it. */
 class JuceOutputPort final : public MidiOutputPort
 {
 public:
@@ -37,8 +38,11 @@ public:
 
 private:
     std::unique_ptr<juce::MidiOutput> output;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(JuceOutputPort)
 };
 
+/** An open input of the system's MIDI layer, closed with it. */
 class JuceInputPort final : public MidiInputPort
 {
 public:
@@ -49,6 +53,8 @@ public:
 
 private:
     std::unique_ptr<juce::MidiInput> input;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(JuceInputPort)
 };
 
 std::vector<MidiPortInfo> describe(const juce::Array<juce::MidiDeviceInfo>& devices)

@@ -27,6 +27,8 @@ public:
 
 private:
     const int fd;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(LogindSleepHold)
 };
 
 juce::String describe(int negativeErrno)

@@ -8,7 +8,11 @@ namespace
 class ExecutionStateSleepHold final : public SleepHold
 {
 public:
+    ExecutionStateSleepHold() = default;
     ~ExecutionStateSleepHold() override { SetThreadExecutionState(ES_CONTINUOUS); }
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(ExecutionStateSleepHold)
 };
 } // namespace
 
