@@ -11,6 +11,7 @@ TARGETS=(
   "replies 10000000 64"
   "image_walk 1000000 4096"
   "packer 100000 4096"
+  "collector 1000000 256"
 )
 
 case "${1:-}" in
@@ -18,7 +19,7 @@ build)
   if [ ! -f "$FUZZ_DIR/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_FUZZ=ON
   fi
-  cmake --build "$FUZZ_DIR" --parallel "$(nproc)" --target fuzz_replies fuzz_image_walk fuzz_packer
+  cmake --build "$FUZZ_DIR" --parallel "$(nproc)" --target fuzz_replies fuzz_image_walk fuzz_packer fuzz_collector
   ;;
 run)
   for entry in "${TARGETS[@]}"; do

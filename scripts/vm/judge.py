@@ -9,6 +9,17 @@ found and exits 1 if there is any.
 --erase KEY     in application mode the amplifier received "erasevs" then "eraseapp" with KEY's device code
 --version N     it ended up in application mode reporting firmware version N, and was asked for it there
 Without --erase only identity queries may reach it in application mode.
+
+  judge.py RECORD --seen EVENT
+
+exits 0 once the record shows EVENT (for a road waiting on the amplifier), 1 until then:
+  attach, detach, plugged-in-again   that line
+  image:N                            N messages received in either boot mode
+  attach-after-image                 the amplifier back on the bus after the image began
+  reply-after-image                  the amplifier answering after the image began
+  attach-after-replug                the amplifier on the bus after it was plugged in again
+
+The record's format is the gadget amplifier's (tools/gadget_amp/AmplifierRecord.h); this is its only reader.
 """
 import argparse
 import sys
@@ -53,7 +64,59 @@ def unpack_text(packed):
     return bytes(out).decode("latin-1")
 
 
+def events_of(path):
+    """The record's lines in order, as (kind, value): ("message", (time, mode, bytes)), ("attach", text),
+    ("detach", text), ("reply", text), ("plugged-in-again", None), ("violation", text), ("end", text),
+    ("remark", text). A record not yet written is empty."""
+    try:
+        lines = open(path).read().splitlines()
+    except FileNotFoundError:
+        return []
+    events = []
+    for line in lines:
+        if not line:
+            continue
+        if not line.startswith("#"):
+            try:
+                time, mode, data = line.split(" ")
+                events.append(("message", (float(time), mode, bytes.fromhex(data))))
+            except ValueError:
+                pass  # a line being written: the next look has it whole
+            continue
+        text = line[2:]
+        for kind in ("attach", "detach", "reply", "violation", "end"):
+            if text.startswith(kind + " ") or text.startswith(kind + ": "):
+                events.append((kind, text[len(kind) + 1 :].lstrip(": ").strip()))
+                break
+        else:
+            events.append(("plugged-in-again", None) if text == "plugged in again" else ("remark", text))
+    return events
+
+
+def seen(events, what):
+    kinds = [kind for kind, _ in events]
+    image_at = next((i for i, (k, v) in enumerate(events) if k == "message" and v[1] != "app"), None)
+    replug_at = kinds.index("plugged-in-again") if "plugged-in-again" in kinds else None
+    if what.startswith("image:"):
+        return sum(1 for k, v in events if k == "message" and v[1] != "app") >= int(what[len("image:") :])
+    if what in ("attach", "detach", "plugged-in-again"):
+        return what in kinds
+    after = {"attach-after-image": ("attach", image_at), "reply-after-image": ("reply", image_at),
+             "attach-after-replug": ("attach", replug_at)}
+    if what not in after:
+        sys.exit(f"judge.py: no event named {what}")
+    kind, since = after[what]
+    return since is not None and kind in kinds[since:]
+
+
 def main():
+    if "--seen" in sys.argv:
+        parser = argparse.ArgumentParser()
+        parser.add_argument("record")
+        parser.add_argument("--seen", required=True)
+        args = parser.parse_args()
+        return 0 if seen(events_of(args.record), args.seen) else 1
+
     parser = argparse.ArgumentParser()
     parser.add_argument("record")
     parser.add_argument("firmware")
@@ -70,17 +133,15 @@ def main():
     asked_after_image = False
     faults = []  # what the amplifier itself found wrong
     replugged = False
-    for line in open(args.record):
-        line = line.rstrip("\n")
-        if line.startswith("# violation: "):
-            faults.append(line[len("# violation: ") :])
-        elif line.startswith("# plugged in again"):
+    for kind, value in events_of(args.record):
+        if kind == "violation":
+            faults.append(value)
+        elif kind == "plugged-in-again":
             replugged = True
-        elif line.startswith("# end: "):
-            end = line[len("# end: ") :]
-        elif line and not line.startswith("#"):
-            time, mode, data = line.split(" ")
-            message = bytes.fromhex(data)
+        elif kind == "end":
+            end = value
+        elif kind == "message":
+            time, mode, message = value
             if replugged:
                 after_replug.append(message)
             elif mode == "app":

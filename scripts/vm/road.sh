@@ -44,7 +44,8 @@ wait_for() {
   say "$what"
 }
 logged() { grep -q -- "$1" "$LOG" 2>/dev/null; }
-recorded() { grep -q -- "$1" "$RECORD" 2>/dev/null; }
+# The amplifier's record is read by the judge alone: whether it shows an event yet (judge.py --seen).
+recorded() { /usr/bin/python3 "$ROOT/scripts/vm/judge.py" "$RECORD" --seen "$1"; }
 # The state lines of the log after the first line holding $1, one per line.
 states_after() { sed -n "/$1/,\$p" "$LOG" | sed -n 's/^State: \([^\t]*\).*/\1/p' | sed 's/ *$//'; }
 shot() {
@@ -175,7 +176,7 @@ amp=$!
 Xvfb :7 -screen 0 800x600x24 -nolisten tcp >"$OUT/xvfb.out" 2>&1 &
 xserver=$!
 wait_for 30 "the X server" xdpyinfo >/dev/null 2>&1 || finish
-wait_for 30 "the amplifier on the bus" recorded "# attach" || finish
+wait_for 30 "the amplifier on the bus" recorded attach || finish
 "$BUILD/src/LCLX_Software_Updater" >"$OUT/updater.out" 2>&1 &
 app=$!
 wait_for 60 "the updater's window" xdotool search --name "LC/LX Software Updater 3" >/dev/null || finish
@@ -210,7 +211,7 @@ esac
 wait_for 30 "the update started" logged "State: Updating" || finish
 if [ "$ROAD" = model-boot ]; then
   # Part-way through the image another USB-MIDI device and a program's virtual port come and go.
-  wait_for 60 "60 messages of the image" bash -c "[ \$(grep -c '^[0-9.]* boot ' '$RECORD') -ge 60 ]" || finish
+  wait_for 60 "60 messages of the image" recorded image:60 || finish
   stranger on
   aseqdump >/dev/null 2>&1 &
   others=$!
@@ -229,11 +230,11 @@ fi
 sleep 10
 shot updating
 if [ "$ROAD" = cable-pulled ]; then
-  wait_for 60 "the cable pulled" recorded "# detach" || finish
+  wait_for 60 "the cable pulled" recorded detach || finish
   wait_for 30 "the run broken off" logged "Upd. terminated @: " || finish
   shot broken-off
-  wait_for 30 "the amplifier plugged in again" recorded "# plugged in again" || finish
-  wait_for 30 "the amplifier back on the bus" bash -c "sed -n '/# plugged in again/,\$p' '$RECORD' | grep -q '# attach'"
+  wait_for 30 "the amplifier plugged in again" recorded plugged-in-again || finish
+  wait_for 30 "the amplifier back on the bus" recorded attach-after-replug
   sleep 10 # anything more of the old run would arrive now
   shot replugged
   states_after "Upd. btn prsd" | grep -q "^Updated!" && fail "the updater reported a broken-off run as updated"
@@ -241,12 +242,10 @@ else
   wait_for 200 "the update finished" logged "State: Updated!" || finish
   logged "Upd. terminated" && fail "the run was broken off"
   # After the image's messages (in either boot mode), the amplifier comes back on the bus.
-  wait_for 60 "the amplifier back in application mode" awk '/^[0-9.]+ (boot|generic) / {image = 1}
-    image && /^# attach/ {back = 1} END {exit !back}' "$RECORD"
+  wait_for 60 "the amplifier back in application mode" recorded attach-after-image
   wait_for 30 "the updater seeing it in application mode" bash -c "sed -n '/State: Updated!/,\$p' '$LOG' | grep -q 'State: App / Amp'"
   # Its ports may be listed a while after its USB identity; the updater asks for the version once they are.
-  wait_for 30 "the amplifier answering the updater after the image" awk '/^[0-9.]+ (boot|generic) / {image = 1}
-    image && /^# reply / {answered = 1} END {exit !answered}' "$RECORD"
+  wait_for 30 "the amplifier answering the updater after the image" recorded reply-after-image
   sleep 2
   shot done
 fi
