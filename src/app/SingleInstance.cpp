@@ -1,98 +1,268 @@
 #include "app/SingleInstance.h"
 
+#include <array>
+
+#if JUCE_WINDOWS
+#include <bcrypt.h>
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 namespace
 {
 constexpr const char* instanceNamePrefix = "LCLX_Software_Updater_";
 constexpr const char* bringToFrontMessage = "front";
-constexpr int connectTimeoutMs = 1000;
-constexpr const char* loopbackAddress = "127.0.0.1";
+/** How long a caller has to say its message, and a later instance to reach the first. */
+constexpr int callerTimeoutMs = 1000;
+/** How soon the listening thread notices that it is to stop. */
+constexpr int acceptPollMs = 200;
 
-/** The lock and the port file are per user: the name carries the user's home folder. */
-juce::String instanceName()
+/** Reads what a caller says, up to one byte more than any message may have (so that a longer one is told
+    apart), until it closes its end or the time is up. `readSome(buffer, size, ms)` reads what is there
+    within `ms`: the number of bytes, 0 at the caller's end or on time-out. */
+template <typename ReadSome> std::string readBounded(ReadSome readSome)
 {
-    return instanceNamePrefix +
-           juce::String::toHexString(juce::File("~").getFullPathName().hashCode64()).toUpperCase();
+    std::array<char, SingleInstance::longestMessage + 1> buffer{};
+    std::size_t total = 0;
+    const auto deadline = juce::Time::getMillisecondCounter() + callerTimeoutMs;
+    while (total < buffer.size())
+    {
+        const auto now = juce::Time::getMillisecondCounter();
+        if (now >= deadline)
+            break;
+        const auto got =
+            readSome(buffer.data() + total, buffer.size() - total, static_cast<int>(deadline - now));
+        if (got <= 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return std::string(buffer.data(), total);
 }
 
-/** Where the first instance leaves the port it listens on, in the user's application data. */
-juce::File portFileFor(const juce::String& name)
+#if JUCE_WINDOWS
+/** The user's profile folder names the user; the current folder does not come into it. */
+juce::String userKey()
 {
-    return juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory)
-        .getChildFile("." + name + ".port");
+    return juce::File::getSpecialLocation(juce::File::userHomeDirectory).getFullPathName().toLowerCase();
+}
+
+juce::File defaultChannelFolder()
+{
+    return juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory);
+}
+
+juce::String channelFileName(const juce::String& name)
+{
+    return "." + name + ".port";
+}
+
+/** A secret for one run of the first instance, from the system's random source. */
+juce::String newSecret()
+{
+    std::array<juce::uint8, 16> bytes{};
+    if (BCryptGenRandom(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()),
+                        BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+        return {};
+    return juce::String::toHexString(bytes.data(), static_cast<int>(bytes.size()), 0);
+}
+#else
+juce::String userKey()
+{
+    return "uid" + juce::String(static_cast<juce::int64>(::getuid()));
+}
+
+/** The user's runtime folder, or a folder of the user's own under /tmp: never one another user could hold. */
+juce::File defaultChannelFolder()
+{
+    const auto runtime = juce::SystemStats::getEnvironmentVariable("XDG_RUNTIME_DIR", {});
+    juce::File folder = juce::File::isAbsolutePath(runtime)
+                            ? juce::File(runtime)
+                            : juce::File("/tmp").getChildFile("lclx-software-updater-" + userKey());
+    ::mkdir(folder.getFullPathName().toRawUTF8(), 0700);
+    struct stat info = {};
+    if (::lstat(folder.getFullPathName().toRawUTF8(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::getuid() || (info.st_mode & 077) != 0)
+        return {};
+    return folder;
+}
+
+juce::String channelFileName(const juce::String& name)
+{
+    return name + ".socket";
+}
+
+/** The socket file's address; false where the path does not fit. */
+bool addressOf(const juce::File& file, sockaddr_un& address)
+{
+    const auto path = file.getFullPathName();
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.isEmpty() || path.getNumBytesAsUTF8() >= sizeof address.sun_path)
+        return false;
+    path.copyToUTF8(address.sun_path, sizeof address.sun_path);
+    return true;
+}
+
+int readSomeFrom(int descriptor, char* buffer, std::size_t size, int ms)
+{
+    pollfd ready{descriptor, POLLIN, 0};
+    if (::poll(&ready, 1, ms) <= 0)
+        return 0;
+    const auto got = ::read(descriptor, buffer, size);
+    return got > 0 ? static_cast<int>(got) : 0;
+}
+#endif
+
+juce::String instanceName()
+{
+    return instanceNamePrefix + juce::String::toHexString(userKey().hashCode64()).toUpperCase();
 }
 } // namespace
 
-/** One caller's connection: it passes the caller's message on, and asks to be let go once the caller left. */
-class SingleInstance::Connection final : public juce::InterprocessConnection
+/** The first instance's end of the channel: a thread that takes one caller at a time. */
+class SingleInstance::Listener final : private juce::Thread
 {
 public:
-    Connection(Listener& l) : juce::InterprocessConnection(true), listener(l) {}
-    ~Connection() override { disconnect(); }
-
-    void connectionMade() override {}
-    void connectionLost() override;
-    void messageReceived(const juce::MemoryBlock& message) override;
-
-private:
-    Listener& listener;
-};
-
-/** The first instance's end: a socket on the loopback interface, its port in a file of the user's. The
-    server thread sleeps in accept() until a caller comes (a named pipe would be polled every 30 ms). */
-class SingleInstance::Listener final : public juce::InterprocessConnectionServer
-{
-public:
-    Listener(juce::File portFileToWrite, std::function<void()> callback)
-        : portFile(std::move(portFileToWrite)), onAnotherStart(std::move(callback))
+    Listener(juce::File file, std::function<void()> callback)
+        : juce::Thread("other starts"), channelFile(std::move(file)),
+          onAnotherStart(std::make_shared<std::function<void()>>(std::move(callback)))
     {
-        if (beginWaitingForSocket(0, loopbackAddress))
-            portFile.replaceWithText(juce::String(getBoundPort()));
     }
 
     ~Listener() override
     {
-        stop();
-        portFile.deleteFile();
+        signalThreadShouldExit();
+        stopThread(callerTimeoutMs * 4);
+        close();
     }
 
-    void anotherStarted() { onAnotherStart(); }
-
-    /** Deletes a connection once its caller has gone, outside the connection's own callbacks. */
-    void release(Connection* connection)
+    bool open()
     {
-        juce::MessageManager::callAsync(
-            [self = juce::WeakReference<Listener>(this), connection]
-            {
-                if (self != nullptr)
-                    self->connections.removeObject(connection);
-            });
+        if (!openChannel())
+        {
+            close();
+            return false;
+        }
+        return startThread();
     }
 
 private:
-    juce::InterprocessConnection* createConnectionObject() override
+    void run() override
     {
-        return connections.add(std::make_unique<Connection>(*this));
+        while (!threadShouldExit())
+            if (serveOneCaller())
+                juce::MessageManager::callAsync(
+                    [weak = std::weak_ptr<std::function<void()>>(onAnotherStart)]
+                    {
+                        if (const auto callback = weak.lock())
+                            (*callback)();
+                    });
     }
 
-    juce::File portFile;
-    std::function<void()> onAnotherStart;
-    juce::OwnedArray<Connection> connections;
+#if JUCE_WINDOWS
+    bool openChannel()
+    {
+        secret = newSecret();
+        if (secret.isEmpty() || !socket.createListener(0, "127.0.0.1"))
+            return false;
+        return channelFile.replaceWithText(juce::String(socket.getBoundPort()) + " " + secret);
+    }
 
-    JUCE_DECLARE_WEAK_REFERENCEABLE(Listener)
+    /** True when a caller said the secret and the message. */
+    bool serveOneCaller()
+    {
+        if (socket.waitUntilReady(true, acceptPollMs) != 1)
+            return false;
+        const std::unique_ptr<juce::StreamingSocket> caller(socket.waitForNextConnection());
+        if (caller == nullptr)
+            return false;
+        const auto said = readBounded(
+            [&caller](char* buffer, std::size_t size, int ms)
+            {
+                if (caller->waitUntilReady(true, ms) != 1)
+                    return 0;
+                return juce::jmax(0, caller->read(buffer, static_cast<int>(size), false));
+            });
+        return said == (secret + " " + bringToFrontMessage).toStdString();
+    }
+
+    void close()
+    {
+        socket.close();
+        channelFile.deleteFile();
+    }
+
+    juce::StreamingSocket socket;
+    juce::String secret;
+#else
+    bool openChannel()
+    {
+        sockaddr_un address;
+        if (!addressOf(channelFile, address))
+            return false;
+        descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // A file left by an instance that ended without removing it goes: this one holds the lock.
+        ::unlink(address.sun_path);
+        return descriptor >= 0 &&
+               ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+               ::chmod(address.sun_path, 0600) == 0 && ::listen(descriptor, 4) == 0;
+    }
+
+    /** True when a caller of this user said the message. */
+    bool serveOneCaller()
+    {
+        pollfd ready{descriptor, POLLIN, 0};
+        if (::poll(&ready, 1, acceptPollMs) <= 0)
+            return false;
+        const int caller = ::accept(descriptor, nullptr, nullptr);
+        if (caller < 0)
+            return false;
+        bool sameUser = true;
+#ifdef SO_PEERCRED
+        ucred credentials = {};
+        socklen_t length = sizeof credentials;
+        sameUser = ::getsockopt(caller, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
+                   credentials.uid == ::getuid();
+#endif
+        const auto said = sameUser ? readBounded([caller](char* buffer, std::size_t size, int ms)
+                                                 { return readSomeFrom(caller, buffer, size, ms); })
+                                   : std::string();
+        ::close(caller);
+        return said == bringToFrontMessage;
+    }
+
+    void close()
+    {
+        if (descriptor >= 0)
+        {
+            ::close(descriptor);
+            ::unlink(channelFile.getFullPathName().toRawUTF8());
+        }
+        descriptor = -1;
+    }
+
+    int descriptor = -1;
+#endif
+
+    const juce::File channelFile;
+    const std::shared_ptr<std::function<void()>> onAnotherStart;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(Listener)
 };
 
-void SingleInstance::Connection::connectionLost()
-{
-    listener.release(this);
-}
+SingleInstance::SingleInstance() : SingleInstance(instanceName(), defaultChannelFolder()) {}
 
-void SingleInstance::Connection::messageReceived(const juce::MemoryBlock& message)
-{
-    if (message.toString() == bringToFrontMessage)
-        listener.anotherStarted();
-}
-
-SingleInstance::SingleInstance() : name(instanceName()), lock(name)
+SingleInstance::SingleInstance(const juce::String& instance, const juce::File& folder)
+    : name(instance),
+      channelFile(folder == juce::File() ? juce::File() : folder.getChildFile(channelFileName(instance))),
+      lock(instance)
 {
     first = lock.enter(0);
 }
@@ -104,26 +274,43 @@ SingleInstance::~SingleInstance()
         lock.exit();
 }
 
-void SingleInstance::listen(std::function<void()> onAnotherStart)
+bool SingleInstance::listen(std::function<void()> onAnotherStart)
 {
-    if (first)
-        listener = std::make_unique<Listener>(portFileFor(name), std::move(onAnotherStart));
+    if (!first || channelFile == juce::File())
+        return false;
+    listener = std::make_unique<Listener>(channelFile, std::move(onAnotherStart));
+    if (!listener->open())
+        listener.reset();
+    return listener != nullptr;
 }
 
 bool SingleInstance::notifyFirst()
 {
-    struct Caller final : juce::InterprocessConnection
-    {
-        Caller() : juce::InterprocessConnection(false) {}
-        ~Caller() override { disconnect(); }
-        void connectionMade() override {}
-        void connectionLost() override {}
-        void messageReceived(const juce::MemoryBlock&) override {}
-    } caller;
-
-    const auto port = portFileFor(name).loadFileAsString().trim().getIntValue();
-    if (port <= 0 || !caller.connectToSocket(loopbackAddress, port, connectTimeoutMs))
+    if (channelFile == juce::File())
+        return false;
+#if JUCE_WINDOWS
+    const auto words = juce::StringArray::fromTokens(channelFile.loadFileAsString(), " ", "");
+    if (words.size() != 2 || words[0].getIntValue() <= 0)
+        return false;
+    juce::StreamingSocket socket;
+    if (!socket.connect("127.0.0.1", words[0].getIntValue(), callerTimeoutMs))
+        return false;
+    const auto message = words[1].trim() + " " + bringToFrontMessage;
+    return socket.write(message.toRawUTF8(), static_cast<int>(message.getNumBytesAsUTF8())) ==
+           static_cast<int>(message.getNumBytesAsUTF8());
+#else
+    sockaddr_un address;
+    if (!addressOf(channelFile, address))
+        return false;
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (descriptor < 0)
         return false;
     const juce::String message(bringToFrontMessage);
-    return caller.sendMessage(juce::MemoryBlock(message.toRawUTF8(), message.getNumBytesAsUTF8()));
+    const auto length = static_cast<ssize_t>(message.getNumBytesAsUTF8());
+    const bool sent =
+        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::write(descriptor, message.toRawUTF8(), static_cast<std::size_t>(length)) == length;
+    ::close(descriptor);
+    return sent;
+#endif
 }

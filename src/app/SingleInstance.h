@@ -3,28 +3,42 @@
 #include <juce_events/juce_events.h>
 
 #include <functional>
+#include <memory>
 
-/** One updater per user: the first instance holds a lock and listens for callers; a later one tells the first
-    (through a loopback socket) to come to the front, and ends. Two updaters must never erase and stream to
-   the same amplifier. */
+/** One updater per user: the first instance holds a lock named after the user and listens on a channel that
+    only the same user can use; a later one tells the first to come to the front, and ends. Two updaters must
+    never erase and stream to the same amplifier.
+
+    The channel: on Linux and macOS a socket file, mode 0600, in the user's runtime folder; on Windows a
+    loopback port whose number and secret are in a file of the user's application data, and a caller says the
+    secret first. The first instance takes one caller at a time, reads at most `longestMessage` bytes of it
+    within a second, and drops it. */
 class SingleInstance
 {
 public:
+    /** The user's own instance, whatever folder it starts from. */
     SingleInstance();
+    /** An instance named `name` whose channel's file lies in `folder`, for tests. */
+    SingleInstance(const juce::String& name, const juce::File& folder);
     ~SingleInstance();
 
     /** True in the first instance: it holds the lock. */
     bool isFirst() const { return first; }
-    /** In the first instance: `onAnotherStart` runs on the message thread whenever a later one starts. */
-    void listen(std::function<void()> onAnotherStart);
+    /** In the first instance: `onAnotherStart` runs on the message thread whenever a later one starts. False
+        when the channel cannot be opened (the instance then runs without it). */
+    bool listen(std::function<void()> onAnotherStart);
     /** In a later instance: tells the first one; true when the message went out. */
     bool notifyFirst();
+    /** The channel's file: the socket, or where the port and secret are. */
+    juce::File getChannelFile() const { return channelFile; }
+
+    static constexpr int longestMessage = 64;
 
 private:
     class Listener;
-    class Connection;
 
     juce::String name;
+    juce::File channelFile;
     juce::InterProcessLock lock;
     bool first = false;
     std::unique_ptr<Listener> listener;

@@ -1,0 +1,78 @@
+#include "app/SingleInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace juce
+{
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+} // namespace juce
+
+namespace
+{
+/** Handles posted messages until `done` holds or half a minute has passed. */
+template <typename Predicate> bool dispatchUntil(Predicate done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        if (!juce::dispatchNextMessageOnSystemQueue(true))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+/** A caller of our own making: says `bytes` on the socket and closes. */
+void say(const juce::File& socketFile, const std::string& bytes)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    socketFile.getFullPathName().copyToUTF8(address.sun_path, sizeof address.sun_path);
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    // A caller that says too much finds the other end closed: what it could not write is of no account.
+    std::size_t written = 0;
+    while (written < bytes.size())
+    {
+        const auto n = ::send(descriptor, bytes.data() + written, bytes.size() - written, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        written += static_cast<std::size_t>(n);
+    }
+    ::close(descriptor);
+}
+} // namespace
+
+// The first instance comes to the front for a later one and for nothing else: not for a caller that says
+// other words or far too much (of which no more than the bound is read), and its socket is the user's alone.
+TEST(SingleInstance, OnlyALaterInstanceOfTheSameUserBringsTheFirstForward)
+{
+    const auto folder = juce::File::createTempFile("instance");
+    ASSERT_TRUE(folder.createDirectory());
+    const auto name = "LCLX_test_" + juce::String::toHexString(juce::Random::getSystemRandom().nextInt64());
+    int starts = 0;
+    {
+        SingleInstance first(name, folder);
+        ASSERT_TRUE(first.isFirst());
+        ASSERT_TRUE(first.listen([&starts] { ++starts; }));
+        struct stat info = {};
+        ASSERT_EQ(::stat(first.getChannelFile().getFullPathName().toRawUTF8(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+        say(first.getChannelFile(), "back");
+        say(first.getChannelFile(), std::string(1 << 20, 'f'));
+        say(first.getChannelFile(), "front" + std::string(SingleInstance::longestMessage, ' '));
+
+        // (The lock is the system's, held per process: two programs try it in the window tests.)
+        SingleInstance later(name, folder);
+        EXPECT_TRUE(later.notifyFirst());
+        EXPECT_TRUE(dispatchUntil([&starts] { return starts > 0; }));
+        // The callers before were served first, one at a time: had any counted, it would have shown by now.
+        EXPECT_EQ(starts, 1);
+    }
+    EXPECT_FALSE(folder.getChildFile(name + ".socket").exists()) << "the socket file goes with the instance";
+    folder.deleteRecursively();
+}
