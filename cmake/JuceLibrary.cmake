@@ -18,7 +18,9 @@ target_compile_definitions(juce_modules
     JUCE_LOAD_CURL_SYMBOLS_LAZILY=0
     JUCE_MODAL_LOOPS_PERMITTED=0
     JUCE_STRICT_REFCOUNTEDPOINTER=1
-    JUCE_ASIO=0 JUCE_JACK=0 JUCE_BELA=0 JUCE_USE_ANDROID_OBOE=0)
+    JUCE_ASIO=0 JUCE_JACK=0 JUCE_BELA=0 JUCE_USE_ANDROID_OBOE=0
+    # The longest a MIDI send may take before it counts as failed, for the patched framework and our code.
+    LCLX_LONGEST_SEND_MS=2000)
 set_target_properties(juce_modules PROPERTIES POSITION_INDEPENDENT_CODE ON)
 # Consumers see the module headers as system headers, so JUCE's warnings are not ours.
 get_target_property(_juce_module_includes juce::juce_core INTERFACE_INCLUDE_DIRECTORIES)
@@ -35,31 +37,43 @@ if(WIN32)
   target_link_directories(juce_modules PUBLIC ${_zlib_dir})
 endif()
 
-# JUCE's Linux window wakes the message thread at the display's refresh rate (100 Hz when the display
-# gives none) whether or not anything needs painting, which keeps an idle updater busy. juce_gui_basics
-# is compiled from a copy with the patches in cmake/juce-patches/ applied: there the timer sleeps while
-# nothing is to be painted and a repaint wakes it.
-set(_juce_patches "${CMAKE_SOURCE_DIR}/cmake/juce-patches/linux-idle-vblank.patch")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_juce_patches})
-set(_patched_gui "${CMAKE_BINARY_DIR}/juce-patched/juce_gui_basics")
-file(SHA256 ${_juce_patches} _juce_patches_hash)
-set(_patched_mark "${_patched_gui}/.applied")
-if(EXISTS "${_patched_mark}")
-  file(READ "${_patched_mark}" _applied_hash)
-endif()
-if(NOT "${_applied_hash}" STREQUAL "${_juce_patches_hash}")
-  find_program(PATCH_PROGRAM patch REQUIRED)
-  file(REMOVE_RECURSE "${_patched_gui}")
-  file(COPY "${JUCE_MODULES_DIR}/juce_gui_basics" DESTINATION "${CMAKE_BINARY_DIR}/juce-patched")
-  foreach(_patch IN LISTS _juce_patches)
-    execute_process(COMMAND ${PATCH_PROGRAM} -p1 --binary --quiet -i ${_patch}
-      WORKING_DIRECTORY "${_patched_gui}" RESULT_VARIABLE _patch_result)
-    if(_patch_result)
-      message(FATAL_ERROR "${_patch} does not apply to ${JUCE_MODULES_DIR}/juce_gui_basics")
-    endif()
+# Two JUCE modules are compiled from copies with the patches in cmake/juce-patches/<module>/ applied:
+# - juce_gui_basics: JUCE's Linux window wakes the message thread at the display's refresh rate (100 Hz when
+#   the display gives none) whether or not anything needs painting, which keeps an idle updater busy: there
+#   the timer sleeps while nothing is to be painted and a repaint wakes it. Its Windows window passes
+#   repaints on only at a vertical blank, which never comes where a monitor has none (under Wine, on some
+#   virtual machines and remote sessions): there a window with no vertical blank lately passes them on itself.
+# - juce_audio_devices: a system-exclusive send on Windows waits for the driver with no limit: there it waits
+#   at most longestSendMs (src/device/MidiPorts.h), then resets the output so the buffer is handed back.
+find_program(PATCH_PROGRAM patch REQUIRED)
+function(use_patched_juce_module module)
+  file(GLOB _patches "${CMAKE_SOURCE_DIR}/cmake/juce-patches/${module}/*.patch")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_patches})
+  set(_patched "${CMAKE_BINARY_DIR}/juce-patched/${module}")
+  set(_hash "")
+  foreach(_patch IN LISTS _patches)
+    file(SHA256 ${_patch} _one)
+    string(APPEND _hash ${_one})
   endforeach()
-  file(WRITE "${_patched_mark}" "${_juce_patches_hash}")
-endif()
-get_target_property(_gui_sources juce_gui_basics INTERFACE_SOURCES)
-list(TRANSFORM _gui_sources REPLACE "^${JUCE_MODULES_DIR}/juce_gui_basics/" "${_patched_gui}/")
-set_target_properties(juce_gui_basics PROPERTIES INTERFACE_SOURCES "${_gui_sources}")
+  set(_applied "")
+  if(EXISTS "${_patched}/.applied")
+    file(READ "${_patched}/.applied" _applied)
+  endif()
+  if(NOT "${_applied}" STREQUAL "${_hash}")
+    file(REMOVE_RECURSE "${_patched}")
+    file(COPY "${JUCE_MODULES_DIR}/${module}" DESTINATION "${CMAKE_BINARY_DIR}/juce-patched")
+    foreach(_patch IN LISTS _patches)
+      execute_process(COMMAND ${PATCH_PROGRAM} -p1 --binary --quiet -i ${_patch}
+        WORKING_DIRECTORY "${_patched}" RESULT_VARIABLE _result)
+      if(_result)
+        message(FATAL_ERROR "${_patch} does not apply to ${JUCE_MODULES_DIR}/${module}")
+      endif()
+    endforeach()
+    file(WRITE "${_patched}/.applied" "${_hash}")
+  endif()
+  get_target_property(_sources ${module} INTERFACE_SOURCES)
+  list(TRANSFORM _sources REPLACE "^${JUCE_MODULES_DIR}/${module}/" "${_patched}/")
+  set_target_properties(${module} PROPERTIES INTERFACE_SOURCES "${_sources}")
+endfunction()
+use_patched_juce_module(juce_gui_basics)
+use_patched_juce_module(juce_audio_devices)

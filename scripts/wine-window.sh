@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Starts a Windows build of the updater under Wine in a virtual X server and checks its window: titled
 # "LC/LX Software Updater 3", 602 pixels wide around its 600 x 400 content, its log file in the prefix's
-# roaming application data with the start banner and "State: Unknown State", and a clean end (exit code 0)
-# when its close button is clicked. Run inside xvfb-run, with WINEPREFIX set.
+# roaming application data with the start banner and "State: Unknown State"; that it repaints (a click on
+# "BOOT info >" changes the text area and the button's caption on screen); that a second start, from another
+# folder, ends and leaves one window; and a clean end (exit code 0) when its close button is clicked. Run
+# inside xvfb-run, with WINEPREFIX set.
 #   wine-window.sh PROGRAM.exe [SCREENSHOT.png]
 set -u
 exe="$1"
@@ -48,6 +50,44 @@ done
 grep -q "^LC LX Software Updater.\?$" "$log" 2>/dev/null || fail "no start banner in $log"
 grep -q "^State: Unknown State" "$log" 2>/dev/null || fail "no 'State: Unknown State' in $log"
 
+# The window repaints: "BOOT info >" (content 440,360, 60 x 20) opens its page over the instructions.
+content_x=$((x + 1))
+content_y=$((y + height - 401))
+area() { # $1: file, $2: WxH+X+Y of the content
+  import -window root "$1.full.png" 2>/dev/null && convert "$1.full.png" -crop "$2" +repage "$1" && rm -f "$1.full.png"
+}
+differs() { # $1 $2: two images; more than 200 pixels apart
+  local count
+  count=$(compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1)
+  [ "${count%.*}" -gt 200 ] 2>/dev/null
+}
+work=$(mktemp -d)
+text="560x276+$((content_x + 20))+$((content_y + 20))"
+caption="54x14+$((content_x + 443))+$((content_y + 363))"
+area "$work/text-before.png" "$text"
+area "$work/caption-before.png" "$caption"
+xdotool mousemove $((content_x + 470)) $((content_y + 370)) click 1
+repainted=0
+for _ in $(seq 1 100); do
+  area "$work/text-after.png" "$text"
+  area "$work/caption-after.png" "$caption"
+  if differs "$work/text-before.png" "$work/text-after.png" && differs "$work/caption-before.png" "$work/caption-after.png"; then
+    repainted=1
+    break
+  fi
+  sleep 0.2
+done
+[ "$repainted" -eq 1 ] || fail "the window did not repaint within 20 s of a click on \"BOOT info >\""
+[ -n "$shot" ] && import -window root -crop "${width}x${height}+${x}+${y}" "${shot%.png}-boot-info.png"
+rm -rf "$work"
+
+# A second start, from another folder, ends at once and leaves the first window the only one.
+(cd / && timeout 60 "$WINE" "$exe")
+second=$?
+[ "$second" -eq 0 ] || fail "a second start from another folder ended with $second (124: still running after 60 s)"
+windows=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | wc -l)
+[ "$windows" -eq 1 ] || fail "$windows windows after a second start"
+
 # The close button sits 18 pixels from the right and 13 from the top of the window.
 xdotool mousemove $((x + width - 18)) $((y + 13)) click 1
 for _ in $(seq 1 75); do
@@ -61,5 +101,5 @@ fi
 wait "$app"
 code=$?
 [ "$code" -eq 0 ] || fail "it ended with exit code $code"
-[ "$failed" -eq 0 ] && echo "PASS: $(basename "$exe") under Wine: window, log file and a clean end"
+[ "$failed" -eq 0 ] && echo "PASS: $(basename "$exe") under Wine: window, log file, repainting, one instance and a clean end"
 exit "$failed"

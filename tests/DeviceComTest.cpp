@@ -214,6 +214,27 @@ TEST(FirmwareStream, AnUnpluggedAmplifierBreaksTheRunOffWithoutTouchingAClosedPo
     EXPECT_TRUE(rig.midi.getHostViolations().isEmpty()) << rig.midi.getHostViolations().joinIntoString("\n");
 }
 
+// A device that stops taking messages (a driver that never hands a buffer back) costs one bounded send: the
+// run is broken off, never hung, and the erase that would follow is not sent.
+TEST(FirmwareStream, ASendTheDeviceNeverTakesBreaksTheRunOffAndRefusesTheErase)
+{
+    Rig rig(smallImageCatalogue(8));
+    VirtualAmplifier amp(rig.midi, "LC20-B", Mode::boot, 0);
+    ASSERT_TRUE(rig.findBootDevice());
+    ASSERT_TRUE(rig.deviceCom.startUpdate(""));
+    while (rig.deviceCom.getProgress() < 0.3f)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    rig.midi.setSendsHang(true);
+    const auto received = amp.getReceived().size();
+
+    const auto seen = rig.followRun();
+    EXPECT_EQ(rig.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
+    EXPECT_LT(seen.back(), 1.0f);
+    EXPECT_LE(amp.getReceived().size(), received + 1) << "nothing more after the send that failed";
+    EXPECT_EQ(amp.getCompletedImages(), 0);
+    EXPECT_FALSE(rig.deviceCom.eraseDevice(0x7E));
+}
+
 TEST(FirmwareStream, ARunStartsAtZeroAndNeverSendsWithoutAnOpenOutput)
 {
     Rig rig;

@@ -3,8 +3,10 @@
 #include <array>
 
 #if JUCE_WINDOWS
-#include <bcrypt.h>
 #include <windows.h>
+
+// after windows.h, whose types it uses
+#include <bcrypt.h>
 #else
 #include <cerrno>
 #include <fcntl.h>

@@ -4,6 +4,15 @@
 #include <unistd.h>
 #endif
 
+#if JUCE_WINDOWS
+namespace juce
+{
+/** The patched framework's (cmake/juce-patches/juce_audio_devices): whether this thread's last long send
+    failed, refused by the system or not handed back by the driver in time. */
+bool didLastSysExSendFail() noexcept;
+} // namespace juce
+#endif
+
 namespace
 {
 #if JUCE_LINUX
@@ -25,7 +34,20 @@ class JuceOutputPort final : public MidiOutputPort
 {
 public:
     explicit JuceOutputPort(std::unique_ptr<juce::MidiOutput> o) : output(std::move(o)) {}
-    void sendMessageNow(const juce::MidiMessage& message) override { output->sendMessageNow(message); }
+    bool send(const juce::MidiMessage& message) override
+    {
+#if JUCE_WINDOWS
+        // A system-exclusive send waits for the driver to hand the buffer back; the framework's wait is
+        // bounded to longestSendMs, after which the output is reset and the message dropped.
+        output->sendMessageNow(message);
+        const bool longSend = message.getRawDataSize() > 3 || message.isSysEx();
+        return !longSend || !juce::didLastSysExSendFail();
+#else
+        // The sequencer takes the message into the kernel's queue at once.
+        output->sendMessageNow(message);
+        return true;
+#endif
+    }
 
     bool isPresent() override
     {

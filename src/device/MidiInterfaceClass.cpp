@@ -8,6 +8,9 @@
 namespace
 {
 constexpr int queryPauseMs = 5;
+/** The longest the link waits for a burst of identity queries to end: far more than a burst takes (two sends
+    and pauses a record, and a burst ends at its first failed send, itself bounded). */
+constexpr int longestQueryWaitMs = 4 * longestSendMs;
 /** A scan step queries at most this many records. */
 constexpr std::size_t maxQueriedRecords = 255;
 /** A port whose name carries this (in any case) belongs to a boot loader. */
@@ -46,10 +49,12 @@ public:
     }
     ~QueryThread() override { stopThread(-1); }
 
-    /** Starts a burst once the previous one has ended. */
+    /** Starts a burst once the previous one has ended; a burst that has not ended in time gets no successor.
+     */
     void send(juce::uint32 session, std::vector<juce::uint8> codes)
     {
-        waitUntilIdle();
+        if (!waitUntilIdle())
+            return;
         {
             const juce::ScopedLock sl(burstLock);
             burstSession = session;
@@ -61,7 +66,7 @@ public:
         notify();
     }
 
-    void waitUntilIdle() { idle.wait(-1); }
+    bool waitUntilIdle() { return idle.wait(longestQueryWaitMs); }
 
     void run() override
     {
@@ -85,11 +90,14 @@ public:
             {
                 if (threadShouldExit())
                     break;
+                // A failed send ends the burst: the port has gone or does not take messages.
                 const auto version = makeQueryVersion(code);
-                link.sendSysExOn(session, version.data(), static_cast<int>(version.size()));
+                if (!link.sendSysExOn(session, version.data(), static_cast<int>(version.size())))
+                    break;
                 juce::Thread::sleep(queryPauseMs);
                 const auto info = makeQueryInfo(code);
-                link.sendSysExOn(session, info.data(), static_cast<int>(info.size()));
+                if (!link.sendSysExOn(session, info.data(), static_cast<int>(info.size())))
+                    break;
                 juce::Thread::sleep(queryPauseMs);
             }
         }
@@ -146,8 +154,7 @@ bool MidiInterfaceClass::sendSysEx(const juce::uint8* data, int size)
     const juce::ScopedLock sl(outputLock);
     if (midiOutput == nullptr)
         return false;
-    midiOutput->sendMessageNow(juce::MidiMessage(data, size, 0.0));
-    return true;
+    return midiOutput->send(juce::MidiMessage(data, size, 0.0));
 }
 
 juce::uint32 MidiInterfaceClass::getOutputSession() const
@@ -163,19 +170,17 @@ bool MidiInterfaceClass::sendSysExOn(juce::uint32 session, const juce::uint8* da
     const juce::ScopedLock sl(outputLock);
     if (midiOutput == nullptr || session != outputSession || !midiOutput->isPresent())
         return false;
-    midiOutput->sendMessageNow(juce::MidiMessage(data, size, 0.0));
-    return true;
+    return midiOutput->send(juce::MidiMessage(data, size, 0.0));
 }
 
-void MidiInterfaceClass::waitForIdentityQueries()
+bool MidiInterfaceClass::waitForIdentityQueries()
 {
-    queryThread->waitUntilIdle();
+    return queryThread->waitUntilIdle();
 }
 
 bool MidiInterfaceClass::sendTextCommand(const char* text, int length, juce::uint8 code)
 {
-    waitForIdentityQueries();
-    if (text == nullptr || length < 0)
+    if (!waitForIdentityQueries() || text == nullptr || length < 0)
         return false;
     const auto message = makeTextCommand({text, static_cast<std::size_t>(length)}, code);
     if (!message)
@@ -264,7 +269,8 @@ void MidiInterfaceClass::discover()
         followedProductId = app->appProductId;
         // The last step's queries have long gone out (they take a third of a tick); on a machine so
         // slow that they have not, the ports stay as they are until they have.
-        waitForIdentityQueries();
+        if (!waitForIdentityQueries())
+            return;
         if (!confirmPair() && stepPortScan())
             sendIdentityQueries();
         return;

@@ -28,8 +28,9 @@ public:
     /** Sends one message only while the output of `session` is still the open one and its device is still
         there; false, sending nothing, otherwise. Safe from any thread. */
     bool sendSysExOn(juce::uint32 session, const juce::uint8* data, int size);
-    /** Waits until the identity queries of the last scan step have all gone out (or been dropped). */
-    void waitForIdentityQueries();
+    /** Waits, for a bounded time, until the identity queries of the last scan step have all gone out (or
+        been dropped); false if they have not. */
+    bool waitForIdentityQueries();
     /** Sends a text command of `length` bytes (at most 256) for a device code; false when not sent. It
         goes out after any identity queries still under way, never between them. */
     bool sendTextCommand(const char* text, int length, juce::uint8 deviceCode);

@@ -18,12 +18,18 @@ struct MidiPortInfo
     bool operator==(const MidiPortInfo&) const = default;
 };
 
+/** The longest a send may take: a message that the device has not taken by then is a failed send. The
+    value is the build's (cmake/JuceLibrary.cmake), which the framework's patched Windows send also waits. */
+inline constexpr int longestSendMs = LCLX_LONGEST_SEND_MS;
+
 /** An open MIDI output port. */
 class MidiOutputPort
 {
 public:
     virtual ~MidiOutputPort() = default;
-    virtual void sendMessageNow(const juce::MidiMessage& message) = 0;
+    /** Sends at once; false when the device did not take the message within `longestSendMs` (the message
+        is then dropped, never left with the system to go out later). */
+    virtual bool send(const juce::MidiMessage& message) = 0;
     /** True while the device behind the port is still there. A send into a port whose device has gone is
         swallowed without an error, so a sender that must know asks this first. */
     virtual bool isPresent() = 0;

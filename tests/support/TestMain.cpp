@@ -12,6 +12,7 @@ namespace
     UPDATER_X_DISPLAY_FILE names; the programs the tests start inherit it. Run by hand, DISPLAY is used. */
 void useSharedDisplay()
 {
+#if JUCE_LINUX
     const char* file = std::getenv("UPDATER_X_DISPLAY_FILE");
     if (file == nullptr)
         return;
@@ -23,6 +24,7 @@ void useSharedDisplay()
         return;
     }
     setenv("DISPLAY", display.c_str(), 1);
+#endif
 }
 } // namespace
 

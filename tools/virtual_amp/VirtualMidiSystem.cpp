@@ -53,11 +53,18 @@ public:
         system.portLog.add("close out " + juce::String(index));
     }
 
-    void sendMessageNow(const juce::MidiMessage& message) override
+    bool send(const juce::MidiMessage& message) override
     {
         ++sendsUnderWay;
         const std::vector<std::uint8_t> bytes(message.getRawData(),
                                               message.getRawData() + message.getRawDataSize());
+        if (system.sendsHang)
+        {
+            // A device that never takes the message: the send gives up at its bound, and drops it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(longestSendMs));
+            --sendsUnderWay;
+            return false;
+        }
         if (system.sendDuration.count() > 0)
             std::this_thread::sleep_for(system.sendDuration);
         {
@@ -75,6 +82,7 @@ public:
                 device->receiveFromHost(bytes);
         }
         --sendsUnderWay;
+        return true;
     }
 
     bool isPresent() override

@@ -4,6 +4,7 @@
 #include "device/MidiPorts.h"
 #include "device/UsbProbe.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -65,6 +66,8 @@ public:
     juce::StringArray getHostViolations();
     /** How long a send holds a port outside the world lock, to make a race with a close likely. */
     void setSendDuration(std::chrono::microseconds duration) { sendDuration = duration; }
+    /** While set, every send waits its bound and fails, as to a device that never takes a message. */
+    void setSendsHang(bool hang) { sendsHang = hang; }
 
     /** The names of the ports, as a listing gives them. */
     juce::StringArray getInputNames();
@@ -129,6 +132,7 @@ private:
     std::vector<OutputPort*> openOutputs;
     juce::StringArray portLog, hostViolations;
     std::chrono::microseconds sendDuration{0};
+    std::atomic<bool> sendsHang{false};
 
     std::deque<std::pair<int, std::vector<std::uint8_t>>> toHost;
     std::condition_variable_any toHostChanged;
