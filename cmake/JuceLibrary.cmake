@@ -47,7 +47,7 @@ endif()
 #   at most longestSendMs (src/device/MidiPorts.h), then resets the output so the buffer is handed back.
 find_program(PATCH_PROGRAM patch REQUIRED)
 function(use_patched_juce_module module)
-  file(GLOB _patches "${CMAKE_SOURCE_DIR}/cmake/juce-patches/${module}/*.patch")
+  file(GLOB _patches CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/cmake/juce-patches/${module}/*.patch")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_patches})
   set(_patched "${CMAKE_BINARY_DIR}/juce-patched/${module}")
   set(_hash "")
