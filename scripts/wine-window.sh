@@ -53,8 +53,11 @@ grep -q "^State: Unknown State" "$log" 2>/dev/null || fail "no 'State: Unknown S
 # The window repaints: "BOOT info >" (content 440,360, 60 x 20) opens its page over the instructions.
 content_x=$((x + 1))
 content_y=$((y + height - 401))
-area() { # $1: file, $2: WxH+X+Y of the content
-  import -window root "$1.full.png" 2>/dev/null && convert "$1.full.png" -crop "$2" +repage "$1" && rm -f "$1.full.png"
+# One screenshot, cut into the text area and the button's caption: $1 the files' prefix
+areas() {
+  import -window root "$work/screen.png" 2>/dev/null &&
+    convert "$work/screen.png" -crop "$text" +repage "$1-text.png" &&
+    convert "$work/screen.png" -crop "$caption" +repage "$1-caption.png"
 }
 differs() { # $1 $2: two images; more than 200 pixels apart
   local count
@@ -64,14 +67,12 @@ differs() { # $1 $2: two images; more than 200 pixels apart
 work=$(mktemp -d)
 text="560x276+$((content_x + 20))+$((content_y + 20))"
 caption="54x14+$((content_x + 443))+$((content_y + 363))"
-area "$work/text-before.png" "$text"
-area "$work/caption-before.png" "$caption"
+areas "$work/before"
 xdotool mousemove $((content_x + 470)) $((content_y + 370)) click 1
 repainted=0
 for _ in $(seq 1 100); do
-  area "$work/text-after.png" "$text"
-  area "$work/caption-after.png" "$caption"
-  if differs "$work/text-before.png" "$work/text-after.png" && differs "$work/caption-before.png" "$work/caption-after.png"; then
+  areas "$work/after"
+  if differs "$work/before-text.png" "$work/after-text.png" && differs "$work/before-caption.png" "$work/after-caption.png"; then
     repainted=1
     break
   fi

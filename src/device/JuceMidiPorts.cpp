@@ -36,15 +36,14 @@ public:
     explicit JuceOutputPort(std::unique_ptr<juce::MidiOutput> o) : output(std::move(o)) {}
     bool send(const juce::MidiMessage& message) override
     {
+        output->sendMessageNow(message);
 #if JUCE_WINDOWS
         // A system-exclusive send waits for the driver to hand the buffer back; the framework's wait is
         // bounded to longestSendMs, after which the output is reset and the message dropped.
-        output->sendMessageNow(message);
         const bool longSend = message.getRawDataSize() > 3 || message.isSysEx();
         return !longSend || !juce::didLastSysExSendFail();
 #else
         // The sequencer takes the message into the kernel's queue at once.
-        output->sendMessageNow(message);
         return true;
 #endif
     }
