@@ -93,8 +93,9 @@ TEST(ScreenReader, ReadsEveryControlWithItsNameValueAndActionInEveryStateOfAnUpd
     // A broken boot: the model is asked for by its purpose, then read with the choice.
     {
         VirtualAmplifier generic(w.midi, "LX60", Mode::genericBoot, 0);
-        ASSERT_TRUE(
-            w.runUntil([&] { return c.state == UpdaterState::BootGeneric && c.modelSelector.isVisible(); }));
+        ASSERT_TRUE(w.runUntil(
+            [&]
+            { return c.controller.getState() == UpdaterState::BootGeneric && c.modelSelector.isVisible(); }));
         const auto selector = juce::String("combo box | ") + uiTexts::modelSelectorTitle + " | " +
                               uiTexts::modelSelectorDescription + " | ";
         EXPECT_EQ(readOut(c.modelSelector), selector + " | press");
@@ -105,7 +106,8 @@ TEST(ScreenReader, ReadsEveryControlWithItsNameValueAndActionInEveryStateOfAnUpd
     }
 
     VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
-    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle && c.updateButton.isVisible(); }));
+    ASSERT_TRUE(w.runUntil(
+        [&] { return c.controller.getState() == UpdaterState::Idle && c.updateButton.isVisible(); }));
     EXPECT_EQ(tree(), expect(helpTexts::instructionsText, "KW LX40 found and ready for update |  | 0", "-",
                              updateReads("Update")));
 
@@ -134,8 +136,9 @@ TEST(ScreenReader, HearsWhatMustNotBeMissedOnceEachInOrder)
     { return juce::String(port) + uiTexts::appModeFound + version + "\n" + uiTexts::allFine; };
     auto clickWhenOffered = [](Window& w)
     {
-        ASSERT_TRUE(
-            w.runUntil([&] { return w.c->state == UpdaterState::Idle && w.c->updateButton.isEnabled(); }));
+        ASSERT_TRUE(w.runUntil(
+            [&]
+            { return w.c->controller.getState() == UpdaterState::Idle && w.c->updateButton.isEnabled(); }));
         w.c->buttonClicked(&w.c->updateButton);
     };
     const Road roads[] = {
@@ -192,7 +195,8 @@ TEST(Keyboard, TabsThroughTheControlsInReadingOrderOpensAPageAndRunsAnUpdate)
     ShownWindow w;
     auto& c = *w.c;
     VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
-    ASSERT_TRUE(w.runUntil([&] { return c.state == UpdaterState::Idle && c.updateButton.isVisible(); }));
+    ASSERT_TRUE(w.runUntil(
+        [&] { return c.controller.getState() == UpdaterState::Idle && c.updateButton.isVisible(); }));
     ASSERT_EQ(w.focused(), &c.updateButton) << "the Update button takes the focus when it is offered";
 
     // Reading order: (the selector, hidden here), Update, "i", the two page buttons; and back.
@@ -230,7 +234,7 @@ TEST(Keyboard, TabsThroughTheControlsInReadingOrderOpensAPageAndRunsAnUpdate)
         w.key(juce::KeyPress::tabKey);
     ASSERT_EQ(w.focused(), &c.updateButton) << "reachable again once the page is closed";
     w.key(juce::KeyPress::returnKey);
-    EXPECT_EQ(c.state, UpdaterState::Updating);
+    EXPECT_EQ(c.controller.getState(), UpdaterState::Updating);
     ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == uiTexts::allFine; }));
     EXPECT_EQ(amp.getCompletedImages(), 1);
 }

@@ -6,19 +6,10 @@
 
 namespace
 {
-/** An update that stops outside these bounds is not broken off: it had not begun, or it had already finished.
- */
-constexpr double breakOffBelowProgress = 0.99;
-constexpr double breakOffAboveProgress = 0.01;
 constexpr float focusOutlineAlpha = 0.75f;
-
-void writeLogLine(const juce::String& text)
-{
-    juce::Logger::writeToLog(text + uiTexts::logSeparator + uiTexts::timeStamp());
-}
 } // namespace
 
-MainContentComponent::MainContentComponent(DeviceComSeams seams, Announcer announcer)
+MainContentComponent::MainContentComponent(DeviceComSeams seams, Announcer announceTo)
     : deviceCom(std::move(seams)), modelSelector(juce::String()),
       versionsView(uiTexts::versionsHeading + deviceCom.getSoftwareVersionsText()),
       voiceSlotInfoView(helpTexts::voiceSlotInfoText), bootInfoView(helpTexts::bootInfoText)
@@ -60,11 +51,11 @@ MainContentComponent::MainContentComponent(DeviceComSeams seams, Announcer annou
     addChildComponent(bootInfoView);
     bootInfoView.setVisible(showBootInfo);
 
-    announce = std::move(announcer);
+    announcer = std::move(announceTo);
     setUpAccessibility();
 
     setSize(600, 400);
-    startTimer(tickTimerId, tickIntervalMs);
+    startTimer(tickTimerId, UpdateController::tickIntervalMs);
 }
 
 void MainContentComponent::setUpAccessibility()
@@ -92,13 +83,48 @@ void MainContentComponent::setUpAccessibility()
     }
 }
 
-void MainContentComponent::announceOnce(const juce::String& text)
+void MainContentComponent::logLine(const juce::String& line)
 {
-    if (text == lastAnnouncement)
-        return;
-    lastAnnouncement = text;
-    if (announce)
-        announce(text);
+    juce::Logger::writeToLog(line);
+}
+
+void MainContentComponent::announce(const juce::String& text)
+{
+    if (announcer)
+        announcer(text);
+}
+
+void MainContentComponent::updateOffered()
+{
+    render();
+    if (updateButton.isShowing() && updateButton.getWantsKeyboardFocus())
+        updateButton.grabKeyboardFocus();
+}
+
+void MainContentComponent::modelChoiceAsked()
+{
+    render();
+    if (modelSelector.isShowing() && modelSelector.getWantsKeyboardFocus())
+        modelSelector.grabKeyboardFocus();
+}
+
+void MainContentComponent::render()
+{
+    const auto& view = controller.getView();
+    statusLabel.setText(view.statusText, juce::dontSendNotification);
+    progressValue = view.progress;
+    if (progressBar.getTextToDisplay() != view.barText ||
+        (progressBar.isShowingPercentage() && !view.barShowsPercentage))
+        progressBar.setTextToDisplay(view.barText);
+    if (progressBar.isShowingPercentage() != view.barShowsPercentage)
+        progressBar.setPercentageDisplay(view.barShowsPercentage);
+    updateButton.setButtonText(view.updateCaption);
+    updateButton.setEnabled(view.updateEnabled);
+    updateButton.setVisible(view.updateVisible);
+    modelSelector.setVisible(view.selectorVisible);
+    // A choice the controller forgot is not left on screen.
+    if (controller.getChosenModel().isEmpty() && modelSelector.getSelectedId() != 0)
+        modelSelector.setSelectedId(0, juce::dontSendNotification);
 }
 
 bool MainContentComponent::keyPressed(const juce::KeyPress& key)
@@ -134,7 +160,7 @@ MainContentComponent::~MainContentComponent()
 
 void MainContentComponent::requestQuit(std::function<void()> quit)
 {
-    if (deviceCom.getRunOutcome() != RunOutcome::running && !repairPending)
+    if (!controller.isQuitUnsafe())
     {
         quit();
         return;
@@ -232,7 +258,11 @@ void MainContentComponent::setInfoPages(bool versionsOpen, bool voiceSlotOpen, b
 void MainContentComponent::buttonClicked(juce::Button* button)
 {
     if (button == &updateButton)
-        updateClicked();
+    {
+        controller.chooseModel(modelSelector.getText());
+        controller.pressUpdate();
+        render();
+    }
     else if (button == &voiceSlotInfoButton)
         setInfoPages(false, !showVoiceSlotInfo, false);
     else if (button == &bootInfoButton)
@@ -241,357 +271,19 @@ void MainContentComponent::buttonClicked(juce::Button* button)
         setInfoPages(!showVersions, false, false);
 }
 
-void MainContentComponent::updateClicked()
-{
-    if (state == UpdaterState::Updating)
-        return;
-
-    setInfoPages(false, false, false);
-    const auto modelName = deviceCom.midiInterface.genericBoot ? modelSelector.getText() : deviceMidiName;
-    updateButton.setEnabled(false);
-    writeLogLine(uiTexts::updatePressedLog + juce::String(deviceCom.getProgress(), 2));
-
-    const auto key = deviceCom.getFirmwareKeyForName(modelName);
-    if (deviceCom.startUpdate(key))
-    {
-        state = UpdaterState::Updating;
-        updateIsRepair = false;
-        announceOnce(uiTexts::updateStartedAnnouncement);
-        progressBar.setPercentageDisplay(true);
-        modelSelector.setVisible(false);
-    }
-    else if (deviceCom.getRunOutcome() == RunOutcome::refused)
-    {
-        showNothingSent();
-    }
-}
-
-void MainContentComponent::showNothingSent()
-{
-    statusLabel.setText(uiTexts::notSentStatus, juce::dontSendNotification);
-    announceOnce(uiTexts::notSentStatus);
-    progressValue = 0.0;
-    progressBar.setPercentageDisplay(false);
-    progressBar.setTextToDisplay(uiTexts::notSentBar);
-    modelSelector.setVisible(deviceCom.midiInterface.genericBoot);
-    offerUpdateButton();
-    state = UpdaterState::Idle;
-}
-
 void MainContentComponent::timerCallback(int timerID)
 {
     if (timerID == steadinessTimerId)
-        usbSteady = true;
-    else if (timerID == tickTimerId)
-        tick();
-    logStateChange();
-}
-
-void MainContentComponent::logStateChange()
-{
-    if (state == lastLoggedState)
+    {
+        controller.markSteady();
         return;
-    writeLogLine(uiTexts::stateLog + getStateName(state));
-    lastLoggedState = state;
-}
-
-void MainContentComponent::tick()
-{
+    }
+    if (timerID != tickTimerId)
+        return;
     answeredQuestion.reset();
-
-    deviceConnected = deviceCom.midiInterface.isDeviceIdentified();
-    bootValid = deviceCom.midiInterface.bootDetected;
-    bootGeneric = deviceCom.midiInterface.genericBoot;
-    deviceMidiName = deviceCom.getConnectedAppPortName();
-
-    // The model choice belongs to the generic boot loader it was made for: once none is connected, the
-    // selector goes and forgets it, so that nothing on screen names another model than the one sent.
-    if (!bootGeneric)
-    {
-        modelSelector.setVisible(false);
-        modelSelector.setSelectedId(0, juce::dontSendNotification);
-    }
-
-    if (const auto failure = deviceCom.takeSleepHoldFailure(); failure.isNotEmpty())
-        writeLogLine(uiTexts::sleepNotHeldLog + failure);
-
-    if (deviceConnected != lastDeviceConnected || bootValid != lastBootValid ||
-        bootGeneric != lastBootGeneric)
-    {
-        usbSteady = false;
-        startTimer(steadinessTimerId, steadinessIntervalMs);
-        lastDeviceConnected = deviceConnected;
-        lastBootValid = bootValid;
-        lastBootGeneric = bootGeneric;
-    }
-
-    switch (state)
-    {
-    case UpdaterState::Unknown:
-        onUnknown();
-        break;
-    case UpdaterState::BootValid:
-        onBootValid();
-        break;
-    case UpdaterState::BootGeneric:
-        onBootGeneric();
-        break;
-    case UpdaterState::ErasedForRepair:
-        onErasedForRepair();
-        break;
-    case UpdaterState::BadBootDetected:
-        onBadBootDetected();
-        break;
-    case UpdaterState::Updating:
-        onUpdating();
-        break;
-    case UpdaterState::Updated:
-        onUpdated();
-        break;
-    case UpdaterState::AppMode:
-        onAppMode();
-        break;
-    case UpdaterState::Idle:
-        onIdle();
-        break;
-    case UpdaterState::Aborted:
-        onAborted();
-        break;
-    }
+    controller.chooseModel(modelSelector.getText());
+    if (controller.tick())
+        startTimer(steadinessTimerId, UpdateController::steadinessIntervalMs);
+    render();
     progressBar.follow();
-}
-
-void MainContentComponent::offerUpdateButton()
-{
-    offerIsForGenericBoot = bootGeneric;
-    updateButton.setButtonText(uiTexts::updateCaption);
-    updateButton.setEnabled(true);
-    updateButton.setVisible(true);
-    if (updateButton.isShowing() && updateButton.getWantsKeyboardFocus())
-        updateButton.grabKeyboardFocus();
-}
-
-void MainContentComponent::onUnknown()
-{
-    if (!usbSteady)
-        return;
-
-    if (deviceConnected && !bootValid && !bootGeneric)
-        state = UpdaterState::AppMode;
-    else if (!deviceConnected && bootValid && !bootGeneric && deviceMidiName.isNotEmpty() &&
-             !deviceCom.midiInterface.getConnectedDevice().isGenericBootLoader())
-        state = UpdaterState::BootValid;
-    else if (!deviceConnected && bootValid && bootGeneric)
-        state = UpdaterState::BootGeneric;
-
-    updateButton.setVisible(false);
-    updateButton.setEnabled(false);
-    progressBar.setTextToDisplay({});
-}
-
-void MainContentComponent::onBootValid()
-{
-    if (!usbSteady)
-        return;
-    statusLabel.setText(helpTexts::instructionsText, juce::dontSendNotification);
-    progressBar.setTextToDisplay(deviceMidiName + uiTexts::readyForUpdate);
-    announceOnce(deviceMidiName + uiTexts::readyForUpdate);
-    offerUpdateButton();
-    state = UpdaterState::Idle;
-}
-
-void MainContentComponent::onBootGeneric()
-{
-    if (!usbSteady)
-        return;
-    statusLabel.setText(helpTexts::brokenBootText, juce::dontSendNotification);
-    announceOnce(helpTexts::brokenBootText);
-    if (!modelSelector.isVisible())
-    {
-        modelSelector.setVisible(true);
-        if (modelSelector.isShowing() && modelSelector.getWantsKeyboardFocus())
-            modelSelector.grabKeyboardFocus();
-    }
-    updateButton.setEnabled(false);
-    updateButton.setVisible(false);
-
-    if (modelSelector.getText().isNotEmpty())
-    {
-        offerUpdateButton();
-        state = UpdaterState::Idle;
-    }
-}
-
-void MainContentComponent::onErasedForRepair()
-{
-    if (!usbSteady || !bootGeneric)
-        return;
-    statusLabel.setText(uiTexts::autoUpdating, juce::dontSendNotification);
-    progressBar.setTextToDisplay(uiTexts::reprogramming + autoUpdateName);
-
-    if (deviceCom.startRepair(autoUpdateName))
-    {
-        announceOnce(juce::String(uiTexts::autoUpdating) + "\n" + uiTexts::reprogramming + autoUpdateName);
-        progressBar.setPercentageDisplay(true);
-        updateIsRepair = true;
-        state = UpdaterState::Updating;
-    }
-}
-
-void MainContentComponent::onBadBootDetected()
-{
-    setInfoPages(false, false, false);
-    statusLabel.setText(deviceMidiName + uiTexts::badFirmware, juce::dontSendNotification);
-    progressBar.setTextToDisplay(uiTexts::erasing);
-
-    if (deviceMidiName.isEmpty())
-        return;
-
-    // Only an amplifier whose firmware can be put back is erased, and only once.
-    const auto reason = reasonNotToErase();
-    announceOnce(deviceMidiName + uiTexts::badFirmware + reason);
-    if (reason.isNotEmpty())
-    {
-        statusLabel.setText(deviceMidiName + uiTexts::badFirmware + reason, juce::dontSendNotification);
-        state = UpdaterState::AppMode;
-        return;
-    }
-
-    // The firmware key comes from the record that carries this port name. For all models but one it is the
-    // name without the maker's prefix; "KW LC20-D MKII" would give the display form, which no image carries.
-    autoUpdateName = deviceCom.getFirmwareKeyForAppPortName(deviceMidiName);
-
-    if (deviceCom.eraseDevice(deviceCom.getConnectedDeviceCode()))
-    {
-        erasedForRepair.addIfNotAlreadyThere(deviceMidiName);
-        repairPending = true;
-        progressBar.setTextToDisplay(uiTexts::erased);
-        state = UpdaterState::ErasedForRepair;
-    }
-    else
-    {
-        progressBar.setTextToDisplay(uiTexts::eraseFailed);
-    }
-}
-
-juce::String MainContentComponent::reasonNotToErase() const
-{
-    if (!deviceCom.hasFirmware(deviceCom.getFirmwareKeyForAppPortName(deviceMidiName)))
-        return uiTexts::noFirmwareToRestore;
-    if (erasedForRepair.contains(deviceMidiName))
-        return uiTexts::repairDidNotTake;
-    return {};
-}
-
-void MainContentComponent::breakOffUpdate()
-{
-    // The window and the engine agree: once the window calls it broken off, nothing more is sent.
-    deviceCom.stopUpdate();
-    state = UpdaterState::Aborted;
-    writeLogLine(uiTexts::brokenOffLog + juce::String(deviceCom.getProgress(), 2));
-}
-
-void MainContentComponent::onUpdating()
-{
-    const auto outcome = deviceCom.getRunOutcome();
-    if (outcome == RunOutcome::brokenOff)
-    {
-        breakOffUpdate();
-        return;
-    }
-    if (outcome == RunOutcome::refused)
-    {
-        // Nothing reached the amplifier: a repair tries again by itself, a clicked update is offered again.
-        if (updateIsRepair)
-            state = UpdaterState::ErasedForRepair;
-        else
-            showNothingSent();
-        return;
-    }
-
-    if (usbSteady)
-    {
-        modelSelector.setVisible(false);
-        progressValue = deviceCom.getProgress();
-        updateButton.setButtonText(uiTexts::updatingCaption);
-        updateButton.setEnabled(false);
-        if (outcome == RunOutcome::finished)
-        {
-            state = UpdaterState::Updated;
-            updateButton.setButtonText(uiTexts::doneCaption);
-        }
-    }
-    else if (outcome != RunOutcome::finished && progressValue > breakOffAboveProgress &&
-             progressValue < breakOffBelowProgress)
-    {
-        // A run that delivered its whole image is not broken off: it waits for the
-        // amplifier, which restarts after the closing record, to be steady again (the value shown may
-        // still be one read before the last messages went out).
-        breakOffUpdate();
-    }
-}
-
-void MainContentComponent::onUpdated()
-{
-    statusLabel.setText(uiTexts::updateFinishedStatus, juce::dontSendNotification);
-    announceOnce(uiTexts::updateFinishedStatus);
-    progressValue = 0.0;
-    progressBar.setTextToDisplay(uiTexts::updateFinishedBar);
-    state = UpdaterState::AppMode;
-}
-
-void MainContentComponent::onAppMode()
-{
-    if (!usbSteady)
-    {
-        progressValue = 0.0;
-        statusLabel.setText(helpTexts::instructionsText, juce::dontSendNotification);
-        progressBar.setTextToDisplay(uiTexts::pleaseWait);
-        updateButton.setVisible(false);
-        return;
-    }
-
-    appFirmwareVersion =
-        deviceCom.midiInterface.isDeviceIdentified() ? deviceCom.midiInterface.firmwareVersion.load() : 0;
-    modelSelector.setVisible(false);
-    progressBar.setPercentageDisplay(false);
-
-    if (appFirmwareVersion == 0)
-        return;
-    repairPending = false; // an amplifier that reports a version runs firmware again
-
-    progressBar.setTextToDisplay(deviceMidiName + uiTexts::appModeFound + juce::String(appFirmwareVersion));
-    if (deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion))
-    {
-        statusLabel.setText(uiTexts::allFine, juce::dontSendNotification);
-        announceOnce(progressBar.getTextToDisplay() + "\n" + uiTexts::allFine);
-        erasedForRepair.removeString(deviceMidiName);
-    }
-    else if (const auto reason = reasonNotToErase(); reason.isNotEmpty())
-    {
-        statusLabel.setText(deviceMidiName + uiTexts::badFirmware + reason, juce::dontSendNotification);
-        announceOnce(deviceMidiName + uiTexts::badFirmware + reason);
-    }
-    else
-    {
-        state = UpdaterState::BadBootDetected;
-    }
-}
-
-void MainContentComponent::onIdle()
-{
-    // An offer made for one kind of boot loader is not left standing for another that took its place.
-    if ((!deviceConnected && !bootValid) || (bootValid && bootGeneric != offerIsForGenericBoot))
-        state = UpdaterState::Unknown;
-}
-
-void MainContentComponent::onAborted()
-{
-    // Aborted is the state of a run broken off.
-    statusLabel.setText(helpTexts::recoveryText, juce::dontSendNotification);
-    announceOnce(juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText);
-    progressValue = 0.0;
-    progressBar.setTextToDisplay(uiTexts::brokenOffBar);
-    if (deviceConnected && !bootValid)
-        state = UpdaterState::Unknown;
 }

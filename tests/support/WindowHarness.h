@@ -19,9 +19,9 @@ public:
    tick, each at the period the program gives it. */
 struct Window
 {
-    static constexpr int tickMs = MainContentComponent::tickIntervalMs;
+    static constexpr int tickMs = UpdateController::tickIntervalMs;
     static constexpr int discoveryMs = MidiInterfaceClass::discoveryIntervalMs;
-    static constexpr int steadinessMs = MainContentComponent::steadinessIntervalMs;
+    static constexpr int steadinessMs = UpdateController::steadinessIntervalMs;
     static_assert(discoveryMs % tickMs == 0, "the harness runs discovery on a tick");
 
     explicit Window(int blocks = 3, std::optional<SleepInhibitor> holdOffSleep = {},
@@ -53,12 +53,12 @@ struct Window
             link().timerCallback();
             midi.waitForDeliveries();
         }
-        const auto before = facts();
+        const auto before = c->controller.getFactChanges();
         c->timerCallback(MainContentComponent::tickTimerId);
         ++ticks;
         for (int s = 0; s < 3 && c->progressBar.isMoving(); ++s) // the bar's 30 ms steps
             c->progressBar.step();
-        if (facts() != before)
+        if (c->controller.getFactChanges() != before)
             steadyDue = now + steadinessMs;
         if (steadyDue && now >= *steadyDue)
         {
@@ -87,11 +87,6 @@ struct Window
     {
         for (int t = 0; t < ms; t += tickMs)
             step();
-    }
-
-    std::tuple<bool, bool, bool> facts() const
-    {
-        return {c->lastDeviceConnected, c->lastBootValid, c->lastBootGeneric};
     }
 
     juce::String barText() const { return c->progressBar.getTextToDisplay(); }

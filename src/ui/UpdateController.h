@@ -1,0 +1,137 @@
+#pragma once
+
+#include "engine/DeviceCom.h"
+#include "ui/UpdaterState.h"
+
+/** What a front end shows for the update: the window's status text, progress bar and Update button, or the
+    command line's lines. */
+struct UpdateView
+{
+    juce::String statusText;
+    /** The bar's text; while barShowsPercentage, the bar shows `progress` as a percentage instead. */
+    juce::String barText;
+    bool barShowsPercentage = false;
+    double progress = 0.0;
+    juce::String updateCaption;
+    bool updateVisible = false;
+    bool updateEnabled = false;
+    bool selectorVisible = false;
+};
+
+/** The update state machine: follows the facts the link records and the engine's runs through ten states,
+    acts on facts only once they have held still (the steadiness rule), breaks off a run whose amplifier
+    left, erases an amplifier with firmware it must not keep and re-programs it, and tells its owner what to
+    show. The owner ticks it every tickIntervalMs and restarts a steadiness period of steadinessIntervalMs
+    whenever a tick says the facts changed; nothing here knows a widget or a terminal. */
+class UpdateController
+{
+public:
+    /** Hears what must not be missed; what to show at any moment is in getView(). */
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+        /** A line for the log, with its time stamp. */
+        virtual void logLine(const juce::String& line) = 0;
+        /** A text for the screen reader: said once, and never twice in a row. */
+        virtual void announce(const juce::String&) {}
+        /** The Update button has just been offered. */
+        virtual void updateOffered() {}
+        /** A generic boot loader waits for the user to choose a model. */
+        virtual void modelChoiceAsked() {}
+        /** Help pages must make way for what the update shows. */
+        virtual void pagesClosed() {}
+    };
+
+    UpdateController(DeviceCom& engine, Listener& listener);
+
+    /** One tick of the state machine; true when the facts changed, and a steadiness period starts again. */
+    bool tick();
+    /** The facts have held still for a steadiness period. */
+    void markSteady();
+    /** The model a generic boot loader is to be given; empty for none. */
+    void chooseModel(const juce::String& displayName);
+    /** Starts the update on offer (the Update button). */
+    void pressUpdate();
+    /** Only an amplifier with firmware it may keep is erased and re-programmed by itself; a front end that
+        must not do so unasked turns it off, and the amplifier is then left in "App / Amp". */
+    void setRepairsAllowed(bool allowed) { repairsAllowed = allowed; }
+
+    const UpdateView& getView() const { return view; }
+    UpdaterState getState() const { return state; }
+    bool isSteady() const { return usbSteady; }
+    /** Counts the changes of the facts seen so far. */
+    int getFactChanges() const { return factChanges; }
+    const juce::String& getChosenModel() const { return chosenModel; }
+    /** The firmware key the last repair was started with. */
+    const juce::String& getRepairKey() const { return autoUpdateName; }
+    /** The version the amplifier in application mode reported when last steady; 0 for none. */
+    juce::int32 getAppFirmwareVersion() const { return appFirmwareVersion; }
+    /** The amplifier in application mode runs firmware it must not keep, and repairs are not allowed. */
+    bool isRepairWithheld() const { return repairWithheld; }
+    /** An update is running, or an amplifier was erased and has not reported a firmware version again:
+        quitting now would leave it without working firmware. */
+    bool isQuitUnsafe() const;
+
+    /** Puts the machine in `newState` with `shownProgress` on the bar, for tests of a rule that depends on a
+        progress no real run stops at. */
+    void enterStateForTesting(UpdaterState newState, double shownProgress);
+
+    static constexpr int tickIntervalMs = 100;
+    static constexpr int steadinessIntervalMs = 2000;
+
+private:
+    void log(const juce::String& text);
+    void logStateChange();
+    void announceOnce(const juce::String& text);
+    void showBarText(const juce::String& text);
+    void onUnknown();
+    void onBootValid();
+    void onBootGeneric();
+    void onErasedForRepair();
+    void onBadBootDetected();
+    void onUpdating();
+    void onUpdated();
+    void onAppMode();
+    void onIdle();
+    void onAborted();
+    void offerUpdateButton();
+    void breakOffUpdate();
+    void showNothingSent();
+    /** Why the amplifier of `deviceMidiName` must not be erased for a repair; empty when it may. */
+    juce::String reasonNotToErase() const;
+
+    DeviceCom& deviceCom;
+    Listener& listener;
+    UpdateView view;
+
+    bool usbSteady = false;
+    int factChanges = 0;
+    bool deviceConnected = false;
+    bool bootValid = false;
+    bool bootGeneric = false;
+    bool lastDeviceConnected = false;
+    bool lastBootValid = false;
+    bool lastBootGeneric = false;
+    juce::int32 appFirmwareVersion = 0;
+    juce::String deviceMidiName;
+    juce::String autoUpdateName;
+    juce::String chosenModel;
+    UpdaterState state = UpdaterState::Unknown;
+    UpdaterState lastLoggedState = UpdaterState::Idle;
+    /** The running or last update was the automatic repair, which retries by itself when refused. */
+    bool updateIsRepair = false;
+    /** Whether the Update button on offer is for a generic boot loader (with the model chosen) or for a
+        model-specific one; when the loader connected is no longer of that kind, the offer is withdrawn. */
+    bool offerIsForGenericBoot = false;
+    /** Amplifiers (by port name) erased for a repair that has not yet been confirmed by an accepted
+        version: none is erased a second time. */
+    juce::StringArray erasedForRepair;
+    /** An amplifier was erased and has not yet reported a firmware version again. */
+    bool repairPending = false;
+    bool repairsAllowed = true;
+    bool repairWithheld = false;
+    juce::String lastAnnouncement;
+
+    JUCE_DECLARE_NON_COPYABLE(UpdateController)
+};
