@@ -60,6 +60,8 @@ public:
     RunOutcome getRunOutcome() const { return runOutcome; }
     /** Asks a running update to stop after its current message; it then ends as broken off. */
     void stopUpdate();
+    /** The images the program carries, in catalogue order. */
+    const FirmwareCatalogue& getFirmwareCatalogue() const { return firmwareCatalogue; }
     /** True for a firmware key whose image the catalogue carries. */
     bool hasFirmware(const juce::String& firmwareKey) const;
     /** Why sleep could not be held off during a run, the first time that happened; empty before and after. */

@@ -1,0 +1,474 @@
+#include "cli/BenchCommand.h"
+
+#include "device/UsbProbe.h"
+#include "engine/KnownDeviceTable.h"
+#include "ui/HelpTexts.h"
+#include "ui/UiTexts.h"
+
+namespace
+{
+constexpr int longestWaitSeconds = 24 * 60 * 60;
+/** Without a terminal, progress is one line per this many percent. */
+constexpr int plainProgressStep = 10;
+/** Before this share of the image is out, no time left is guessed. */
+constexpr double leastProgressForEstimate = 0.02;
+/** With no known USB device at all after this long, `list` answers at once. */
+constexpr int listEmptyAfterMs = 1000;
+
+juce::String describeTimeLeft(int seconds)
+{
+    return juce::String(seconds / 60) + ":" + juce::String(seconds % 60).paddedLeft('0', 2) + " left";
+}
+
+/** A record that names a model, found by name or firmware key in any case; null when none. */
+const KnownDevice* findModel(const KnownDevices& devices, const juce::String& name)
+{
+    return findKnownDevice(devices,
+                           [&](const KnownDevice& d)
+                           {
+                               return !d.isGenericBootLoader() && (d.displayName.equalsIgnoreCase(name) ||
+                                                                   d.firmwareKey.equalsIgnoreCase(name));
+                           });
+}
+} // namespace
+
+std::variant<BenchOptions, juce::String> parseBenchArguments(const juce::StringArray& arguments)
+{
+    BenchOptions options;
+    if (arguments.isEmpty())
+        return juce::String("No command given.");
+    const auto& command = arguments[0];
+    if (command == "--help" || command == "-h" || command == "help")
+        return options;
+    if (command == "list")
+        options.command = BenchOptions::Command::list;
+    else if (command == "update")
+        options.command = BenchOptions::Command::update;
+    else if (command == "export")
+        options.command = BenchOptions::Command::exportImages;
+    else
+        return "Unknown command \"" + command + "\".";
+
+    const bool isUpdate = options.command == BenchOptions::Command::update;
+    for (int i = 1; i < arguments.size(); ++i)
+    {
+        const auto& argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == "--help" || argument == "-h")
+            return BenchOptions{};
+        if (argument == "--json" && options.command != BenchOptions::Command::exportImages)
+            options.json = true;
+        else if (argument == "--repair" && isUpdate)
+            options.repair = true;
+        else if (argument == "--model" && isUpdate && hasValue)
+            options.model = arguments[++i];
+        else if (argument == "--wait" && isUpdate && hasValue)
+        {
+            const auto value = arguments[++i];
+            if (!value.containsOnly("0123456789") || value.isEmpty() || value.length() > 6 ||
+                value.getIntValue() > longestWaitSeconds)
+                return "--wait takes whole seconds, 0 to " + juce::String(longestWaitSeconds) + ".";
+            options.waitSeconds = value.getIntValue();
+        }
+        else if (options.command == BenchOptions::Command::exportImages && options.directory.isEmpty() &&
+                 !argument.startsWith("-"))
+            options.directory = argument;
+        else
+            return "\"" + argument + "\" is not an option of " + command + ".";
+    }
+    if (options.command == BenchOptions::Command::exportImages && options.directory.isEmpty())
+        return juce::String("export needs the folder to write the images to.");
+    return options;
+}
+
+juce::String getBenchHelpText()
+{
+    return R"(lclx-update: updates the firmware of LC and LX amplifiers from the command line.
+
+  lclx-update list [--json]
+      The amplifiers connected now: model, mode, firmware version, whether an update is available.
+  lclx-update update [--model NAME] [--wait SECONDS] [--repair] [--json]
+      Waits up to SECONDS (default 60) for an amplifier in update mode, sends its firmware, waits for it to
+      come back and confirms its version. A generic boot loader needs --model. An amplifier whose firmware
+      must not be kept is erased and re-programmed only with --repair.
+  lclx-update export DIR
+      Writes every firmware image the program carries to DIR as <key>.syx.
+
+Ctrl-C during an update warns first; a second Ctrl-C within 5 s stops it, which leaves the amplifier
+without working firmware until it is updated again.
+
+Exit status:
+  0    the update was delivered and the amplifier came back with an accepted version (list, export: done)
+  1    an image could not be written
+  2    bad arguments, or the amplifier cannot take the model named
+  3    no amplifier found in time
+  4    refused: nothing was sent (or a repair is needed and --repair was not given)
+  5    broken off part-way: the amplifier has no working firmware; bring it into update mode and run again
+  6    not confirmed: the image went out, but the amplifier did not come back with an accepted version
+  130  stopped by the user before anything was sent
+
+A bench loop: while lclx-update update --wait 600; do :; done
+)";
+}
+
+BenchExit exportImages(const FirmwareCatalogue& catalogue, const juce::File& directory, std::ostream& out,
+                       std::ostream& err)
+{
+    if (!directory.createDirectory())
+    {
+        err << "Cannot make the folder " << directory.getFullPathName() << "\n";
+        return BenchExit::failed;
+    }
+    for (const auto* entry : catalogue)
+    {
+        const auto file = directory.getChildFile(entry->firmwareKey + ".syx");
+        if (!file.replaceWithData(entry->imageData, entry->imageSize))
+        {
+            err << "Cannot write " << file.getFullPathName() << "\n";
+            return BenchExit::failed;
+        }
+        out << file.getFullPathName() << " " << static_cast<int>(entry->imageSize) << " bytes, firmware "
+            << entry->versionText << "\n";
+    }
+    return BenchExit::confirmed;
+}
+
+BenchSession::BenchSession(BenchOptions chosen, DeviceComSeams seams, std::ostream& output,
+                           std::ostream& errors, bool isTerminal)
+    : deviceCom(std::move(seams)), options(std::move(chosen)), out(output), err(errors),
+      terminal(isTerminal && !options.json)
+{
+    // Erasing is never done unasked from a script; listing never changes anything.
+    controller.setRepairsAllowed(options.command == BenchOptions::Command::update && options.repair);
+}
+
+void BenchSession::logLine(const juce::String& line)
+{
+    if (line.startsWith(uiTexts::sleepNotHeldLog))
+        err << line << "\n" << std::flush;
+}
+
+bool BenchSession::tick()
+{
+    ++ticks;
+    const bool factsChanged = controller.tick();
+    if (!exit)
+    {
+        if (options.command == BenchOptions::Command::list)
+            tickList();
+        else
+            tickUpdate();
+    }
+    return factsChanged;
+}
+
+void BenchSession::report(const juce::String& event, const juce::String& text,
+                          juce::DynamicObject::Ptr fields)
+{
+    if (options.json)
+    {
+        if (fields == nullptr)
+            fields = new juce::DynamicObject();
+        fields->setProperty("event", event);
+        fields->setProperty("message", text);
+        out << juce::JSON::toString(juce::var(fields.get()), true) << "\n" << std::flush;
+        return;
+    }
+    if (progressLineOpen)
+    {
+        out << "\n";
+        progressLineOpen = false;
+    }
+    out << text << "\n" << std::flush;
+}
+
+void BenchSession::finish(BenchExit code, const juce::String& text)
+{
+    if (exit)
+        return;
+    exit = code;
+    auto fields = juce::DynamicObject::Ptr(new juce::DynamicObject());
+    fields->setProperty("exitCode", static_cast<int>(code));
+    if (code == BenchExit::confirmed || options.json)
+    {
+        report("result", text, fields);
+        return;
+    }
+    if (progressLineOpen)
+        out << "\n" << std::flush;
+    progressLineOpen = false;
+    err << text << "\n" << std::flush;
+}
+
+void BenchSession::tickList()
+{
+    const auto& devices = deviceCom.midiInterface.knownDevices;
+    const bool identified = deviceCom.midiInterface.isDeviceIdentified();
+    const auto connected = deviceCom.midiInterface.getConnectedDevice();
+
+    bool anyPresent = false, appModePresent = false;
+    for (const auto* device : devices)
+    {
+        anyPresent |= isUsbDevicePresent(device->bootProductId);
+        if (!device->isGenericBootLoader() && isUsbDevicePresent(device->appProductId))
+            anyPresent = appModePresent = true;
+    }
+    const bool settled = controller.isSteady() && (identified || !appModePresent);
+    if (!settled && !(elapsedMs() >= listEmptyAfterMs && !anyPresent) && elapsedMs() < listLookMs)
+        return;
+
+    juce::Array<int> listed;
+    int count = 0;
+    auto line = [&](const juce::String& model, const juce::String& mode, juce::int32 version,
+                    const juce::String& available)
+    {
+        ++count;
+        auto fields = juce::DynamicObject::Ptr(new juce::DynamicObject());
+        fields->setProperty("model", model);
+        fields->setProperty("mode", mode);
+        fields->setProperty("firmware", version != 0 ? juce::var(version) : juce::var());
+        fields->setProperty("updateAvailable",
+                            available == "unknown" ? juce::var() : juce::var(available == "yes"));
+        const auto firmware =
+            version != 0 ? "firmware " + juce::String(version) : juce::String("firmware unknown");
+        report("amplifier", model + "  " + mode + "  " + firmware + "  update available: " + available,
+               fields);
+    };
+    for (const auto* device : devices)
+    {
+        if (!device->isGenericBootLoader() && device->appProductId != 0 &&
+            isUsbDevicePresent(device->appProductId) && !listed.contains(device->appProductId))
+        {
+            listed.add(device->appProductId);
+            const bool known = identified && connected.appProductId == device->appProductId;
+            const auto& record = known ? connected : *device;
+            const auto version = known ? deviceCom.midiInterface.firmwareVersion.load() : 0;
+            const auto* image = findFirmware(deviceCom.getFirmwareCatalogue(), record.firmwareKey);
+            const juce::String available = version == 0 || image == nullptr
+                                               ? "unknown"
+                                               : (image->versionNumber != version ? "yes" : "no");
+            line(record.displayName, "application", version, available);
+        }
+        if (device->bootProductId != 0 && isUsbDevicePresent(device->bootProductId) &&
+            !listed.contains(-device->bootProductId))
+        {
+            listed.add(-device->bootProductId);
+            if (device->isGenericBootLoader())
+                line(device->displayName, "generic boot loader", 0, "yes");
+            else
+                line(device->displayName, "update", 0,
+                     deviceCom.hasFirmware(device->firmwareKey) ? "yes" : "no");
+        }
+    }
+    if (count == 0)
+        finish(BenchExit::noAmplifier, "No amplifier is connected.");
+    else
+        exit = BenchExit::confirmed;
+}
+
+juce::String BenchSession::modelForGenericLoader(juce::String& problem) const
+{
+    const auto& devices = deviceCom.midiInterface.knownDevices;
+    const auto loaderId = deviceCom.midiInterface.bootProductId.load();
+    juce::StringArray takes;
+    for (const auto* device : devices)
+        if (!device->isGenericBootLoader() && device->genericBootProductId == loaderId &&
+            deviceCom.hasFirmware(device->firmwareKey))
+            takes.addIfNotAlreadyThere(device->displayName);
+
+    const auto* model = findModel(devices, options.model);
+    if (options.model.isEmpty())
+        problem = "A generic boot loader is connected: name the model with --model (one of " +
+                  takes.joinIntoString(", ") + ").";
+    else if (model == nullptr || !takes.contains(model->displayName))
+        problem = "This boot loader cannot take \"" + options.model + "\"; it takes " +
+                  takes.joinIntoString(", ") + ".";
+    else
+        return model->displayName;
+    return {};
+}
+
+bool BenchSession::isRunGoing() const
+{
+    return deviceCom.getRunOutcome() == RunOutcome::running;
+}
+
+void BenchSession::tickUpdate()
+{
+    const auto state = controller.getState();
+    const auto outcome = deviceCom.getRunOutcome();
+
+    if (!runSeen && isRunGoing())
+    {
+        runSeen = true;
+        runStartMs = elapsedMs();
+        lastPercent = -1;
+        const auto name =
+            state == UpdaterState::Updating && controller.getRepairKey().isNotEmpty() && !pressed
+                ? getDisplayNameForKey(deviceCom.midiInterface.knownDevices, controller.getRepairKey())
+            : deviceCom.midiInterface.genericBoot ? controller.getChosenModel()
+                                                  : deviceCom.getConnectedDisplayName();
+        modelName = name;
+        report("started", "Updating " + name + ". Do not unplug or turn off the amplifier.");
+    }
+
+    if (!runSeen)
+    {
+        if (controller.isRepairWithheld())
+        {
+            finish(BenchExit::refused,
+                   controller.getView().statusText + " Run again with --repair to erase and re-program it.");
+            return;
+        }
+        if (state == UpdaterState::BootGeneric && controller.isSteady())
+        {
+            juce::String problem;
+            const auto model = modelForGenericLoader(problem);
+            if (model.isEmpty())
+            {
+                finish(BenchExit::badArguments, problem);
+                return;
+            }
+            controller.chooseModel(model);
+        }
+        if (state == UpdaterState::Idle && !pressed && controller.getView().updateVisible &&
+            controller.getView().updateEnabled)
+        {
+            pressed = true;
+            controller.pressUpdate();
+            if (deviceCom.getRunOutcome() == RunOutcome::refused)
+            {
+                finish(BenchExit::refused, uiTexts::notSentStatus);
+                return;
+            }
+            if (isRunGoing())
+                tickUpdate();
+            return;
+        }
+        if (controller.isQuitUnsafe())
+        {
+            // Erased for a repair: the amplifier has no firmware until the repair runs.
+            if (erasedAtMs < 0)
+            {
+                erasedAtMs = elapsedMs();
+                report("erased", controller.getView().statusText + " Erased; re-programming it.");
+            }
+            if (elapsedMs() - erasedAtMs > confirmTimeoutMs)
+                finish(BenchExit::brokenOff,
+                       "The erased amplifier did not come back for its repair.\n" + helpTexts::recoveryText);
+            return;
+        }
+        if (state == UpdaterState::AppMode && controller.isSteady() &&
+            controller.getAppFirmwareVersion() != 0 && controller.getView().barText != lastWaitNotice)
+        {
+            lastWaitNotice = controller.getView().barText;
+            report("waiting", lastWaitNotice + ": nothing to do; waiting for an amplifier in update mode.");
+        }
+        if (elapsedMs() >= options.waitSeconds * 1000)
+            finish(BenchExit::noAmplifier,
+                   "No amplifier in update mode within " + juce::String(options.waitSeconds) + " s.");
+        return;
+    }
+
+    if (state == UpdaterState::Aborted)
+    {
+        finish(BenchExit::brokenOff, juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText);
+        return;
+    }
+    if (outcome == RunOutcome::refused)
+    {
+        // A repair that was refused is tried again by the controller; an update on offer is not.
+        if (state == UpdaterState::ErasedForRepair)
+            runSeen = false;
+        else
+            finish(BenchExit::refused, uiTexts::notSentStatus);
+        return;
+    }
+    if (outcome == RunOutcome::running)
+    {
+        reportProgress();
+        return;
+    }
+    if (outcome == RunOutcome::finished && !delivered)
+    {
+        delivered = true;
+        deliveredAtMs = elapsedMs();
+        report("delivered",
+               "Image delivered; waiting for the " + modelName + " to come back with its firmware.");
+    }
+    if (!delivered)
+        return;
+    if (state == UpdaterState::AppMode && controller.isSteady() && controller.getAppFirmwareVersion() != 0)
+    {
+        const auto version = controller.getAppFirmwareVersion();
+        if (deviceCom.isAcceptedFirmwareVersion(version))
+            finish(BenchExit::confirmed, controller.getView().barText + ": update confirmed.");
+        else
+            finish(BenchExit::notConfirmed, controller.getView().barText + ": not a version it may keep.");
+        return;
+    }
+    if (elapsedMs() - deliveredAtMs > confirmTimeoutMs)
+        finish(BenchExit::notConfirmed, "The amplifier did not come back in application mode within " +
+                                            juce::String(confirmTimeoutMs / 1000) + " s.");
+}
+
+void BenchSession::reportProgress()
+{
+    const auto progress = std::clamp(static_cast<double>(deviceCom.getProgress()), 0.0, 1.0);
+    const int percent = juce::roundToInt(progress * 100.0);
+    if (percent == lastPercent)
+        return;
+    const bool plainLineDue =
+        percent / plainProgressStep != lastPercent / plainProgressStep || lastPercent < 0;
+    lastPercent = percent;
+    const int secondsLeft =
+        progress < leastProgressForEstimate
+            ? -1
+            : juce::roundToInt((elapsedMs() - runStartMs) * (1.0 - progress) / progress / 1000.0);
+    const auto text = modelName + ": " + juce::String(percent) + "%" +
+                      (secondsLeft >= 0 ? " (" + describeTimeLeft(secondsLeft) + ")" : juce::String());
+    if (options.json)
+    {
+        auto fields = juce::DynamicObject::Ptr(new juce::DynamicObject());
+        fields->setProperty("percent", percent);
+        fields->setProperty("secondsLeft", secondsLeft >= 0 ? juce::var(secondsLeft) : juce::var());
+        report("progress", text, fields);
+    }
+    else if (terminal)
+    {
+        out << "\r" << text << "   " << std::flush;
+        progressLineOpen = true;
+    }
+    else if (plainLineDue)
+    {
+        report("progress", text);
+    }
+}
+
+void BenchSession::interrupt()
+{
+    if (exit)
+        return;
+    const bool atRisk = isRunGoing() || controller.isQuitUnsafe();
+    if (!atRisk)
+    {
+        finish(BenchExit::interrupted, runSeen ? "Stopped." : "Stopped; nothing was sent.");
+        return;
+    }
+    if (elapsedMs() - lastInterruptMs <= interruptWindowMs)
+    {
+        if (isRunGoing())
+            deviceCom.stopUpdate(); // ends as broken off once the message under way is out
+        else
+            finish(BenchExit::brokenOff,
+                   juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText);
+        return;
+    }
+    lastInterruptMs = elapsedMs();
+    if (progressLineOpen)
+        out << "\n" << std::flush;
+    progressLineOpen = false;
+    err << "Stopping now leaves the amplifier without working firmware. Press Ctrl-C again within "
+        << interruptWindowMs / 1000 << " s to stop anyway.\n"
+        << std::flush;
+}
