@@ -344,6 +344,7 @@ void UpdateController::onUpdated()
     announceOnce(uiTexts::updateFinishedStatus);
     view.progress = 0.0;
     showBarText(uiTexts::updateFinishedBar);
+    appFirmwareVersion = 0; // the amplifier restarts: what it ran before tells nothing now
     state = UpdaterState::AppMode;
 }
 

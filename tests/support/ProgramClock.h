@@ -1,0 +1,59 @@
+#pragma once
+
+#include "VirtualMidiSystem.h"
+#include "device/MidiInterfaceClass.h"
+#include "ui/UpdateController.h"
+
+#include <chrono>
+#include <optional>
+#include <thread>
+
+/** The program's time for an owner of the update controller, stepped 100 ms at a time in the order real time
+    would call its timers: the link's discovery tick, the controller's tick, and the steadiness timer that a
+    change of the facts restarts, each at the period the program gives it. The worker and the amplifier run
+    in real time beside it. */
+struct ProgramClock
+{
+    static constexpr int tickMs = UpdateController::tickIntervalMs;
+    static constexpr int discoveryMs = MidiInterfaceClass::discoveryIntervalMs;
+    static constexpr int steadinessMs = UpdateController::steadinessIntervalMs;
+    static_assert(discoveryMs % tickMs == 0, "the clock runs discovery on a tick");
+
+    /** `tick` runs the owner's tick and returns true when the facts changed; `markSteady` ends a steadiness
+        period. */
+    template <typename Tick, typename Steady>
+    void step(MidiInterfaceClass& link, VirtualMidiSystem& midi, Tick tick, Steady markSteady)
+    {
+        now += tickMs;
+        if (now % discoveryMs == 0)
+        {
+            link.timerCallback();
+            midi.waitForDeliveries();
+        }
+        if (tick())
+            steadyDue = now + steadinessMs;
+        if (steadyDue && now >= *steadyDue)
+        {
+            markSteady();
+            steadyDue = *steadyDue + steadinessMs;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    /** Steps until `done` holds. It gives up only once both `maxMs` of the program's time and a minute of
+        real time have passed: a busy machine slows the worker and the amplifier. */
+    template <typename Step, typename Predicate> static bool runUntil(Step step, Predicate done, int maxMs)
+    {
+        const auto realDeadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        for (int t = 0; !done(); t += tickMs)
+        {
+            if (t >= maxMs && std::chrono::steady_clock::now() >= realDeadline)
+                return false;
+            step();
+        }
+        return true;
+    }
+
+    juce::int64 now = 0;
+    std::optional<juce::int64> steadyDue;
+};
