@@ -49,7 +49,8 @@ TEST(UpdaterRoads, AModelBootIsOfferedUpdatedAndConfirmed)
     ASSERT_EQ(w.log.lines.size(), 3);
     EXPECT_TRUE(isLogLine(w.log.lines[1], "State: Boot Valid   ")) << w.log.lines[1];
     EXPECT_TRUE(isLogLine(w.log.lines[2], "State: Idle State   ")) << w.log.lines[2];
-    EXPECT_GE(w.clock.now, ProgramClock::steadinessMs) << "offered only once the facts held still long enough";
+    EXPECT_GE(w.clock.now, ProgramClock::steadinessMs)
+        << "offered only once the facts held still long enough";
     EXPECT_EQ(w.barText(), "KW LX40 found and ready for update");
     EXPECT_EQ(c.updateButton.getButtonText(), "Update");
     EXPECT_TRUE(c.updateButton.isVisible());
