@@ -10,6 +10,7 @@ if(WIN32)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/packaging/installer-settings.nsh CONTENT
     "!define VERSION \"${PROJECT_VERSION}\"
 !define EXE \"$<TARGET_FILE:lclx_software_updater>\"
+!define CLI \"$<TARGET_FILE:lclx_update>\"
 ${_placeholder_define}
 ")
   return()

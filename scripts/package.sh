@@ -42,6 +42,7 @@ touch "$root/var/lib/dpkg/status"
 # The throw-away root has none of the libraries the package depends on; the files are what is checked.
 dpkg --root="$root" --force-depends --force-not-root -i "$deb" >/dev/null 2>&1 || fail "dpkg -i failed"
 expected="/usr/bin/LCLX_Software_Updater
+/usr/bin/lclx-update
 /usr/share/applications/lclx-software-updater.desktop
 /usr/share/doc/$name/changelog.gz
 /usr/share/doc/$name/copyright
@@ -51,6 +52,7 @@ expected="/usr/bin/LCLX_Software_Updater
 installed=$(dpkg --root="$root" -L "$name" | while read -r f; do [ -f "$root$f" ] && echo "$f"; done | sort)
 [ "$installed" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$installed"))"
 [ -x "$root/usr/bin/LCLX_Software_Updater" ] || fail "the program is not executable"
+"$root/usr/bin/lclx-update" --help | grep -q "^Exit status:" || fail "the command line does not run"
 dpkg --root="$root" --force-depends -r "$name" >/dev/null 2>&1 || fail "dpkg -r failed"
 left=$( (find "$root/usr" -type f 2>/dev/null || true) | wc -l)
 [ "$left" -eq 0 ] || fail "$left files left after removal"
@@ -81,6 +83,10 @@ key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\LCLX_Software_Upda
 xvfb-run -a -s "$WINE_SCREEN" "$WINE" "$setup" /S || fail "the silent install failed"
 [ -f "$dir/LCLX_Software_Updater.exe" ] || fail "no program under Program Files"
 [ -f "$dir/Uninstall.exe" ] || fail "no uninstaller"
+# The command line runs as a console program: with no amplifier it says so and ends with its own code.
+code=0
+timeout 120 "$WINE" "$dir/lclx-update.exe" update --wait 1 >/dev/null 2>&1 || code=$?
+[ "$code" -eq 3 ] || fail "the installed command line ended with $code, not 3 (no amplifier)"
 [ -f "$menu/$folder.lnk" ] || fail "no Start-menu entry"
 "$WINE" reg query "$key" /v UninstallString 2>/dev/null | grep -q "Uninstall.exe" ||
   fail "not listed with the installed programs"

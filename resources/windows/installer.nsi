@@ -1,6 +1,6 @@
 ; The Windows installer: the program under Program Files, a Start-menu entry and an uninstaller that is
 ; listed with the system's installed programs. Built by scripts/package.sh with makensis, which passes
-; /DSETTINGS=build-win/packaging/installer-settings.nsh (VERSION, EXE, and PLACEHOLDER for a build that
+; /DSETTINGS=build-win/packaging/installer-settings.nsh (VERSION, EXE, CLI, and PLACEHOLDER for a build that
 ; carries placeholder firmware, written by the build) and /DOUTFILE=the installer to make.
 
 ; A 64-bit installer for a 64-bit program.
@@ -49,6 +49,7 @@ FunctionEnd
 Section "Install"
   SetOutPath "$INSTDIR"
   File "/oname=LCLX_Software_Updater.exe" "${EXE}"
+  File "/oname=lclx-update.exe" "${CLI}"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateDirectory "$SMPROGRAMS\${FOLDER}"
   CreateShortcut "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk" "$INSTDIR\LCLX_Software_Updater.exe"
@@ -70,6 +71,7 @@ FunctionEnd
 
 Section "Uninstall"
   Delete "$INSTDIR\LCLX_Software_Updater.exe"
+  Delete "$INSTDIR\lclx-update.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${FOLDER}\${FOLDER}.lnk"

@@ -2,9 +2,10 @@
 # One road inside the guest: the virtual amplifier on a USB gadget that the same kernel enumerates as a
 # USB-MIDI device, the real updater in a virtual X server with a fresh HOME, clicked as a user would. Leaves
 # its evidence in $2 and the verdict in $2/result.
-#   road.sh model-boot|generic-boot|bad-firmware|lc20d-repair|cable-pulled OUT
+#   road.sh model-boot|generic-boot|bad-firmware|lc20d-repair|cable-pulled|bench OUT
 # model-boot also has another USB-MIDI device and a program's virtual port come and go during the update;
-# bad-firmware has every MIDI port listed 3 s after its USB identity.
+# bad-firmware has every MIDI port listed 3 s after its USB identity. bench runs the command line instead of
+# the window: list, update, list.
 set -u
 ROAD="$1"
 OUT="$2"
@@ -127,6 +128,7 @@ generic-boot) amp_args=(--key LX60 --mode generic --version 0) ;;
 bad-firmware) amp_args=(--key LX40 --mode app --version 99) ;;
 lc20d-repair) amp_args=(--key LC20-D_MKII --mode app --version 99) ;;
 cable-pulled) amp_args=(--key LX40 --mode boot --version 0 --unplug-after 40 --replug-after-ms 5000) ;;
+bench) amp_args=(--key LX60 --mode boot --version 0) ;;
 *)
   fail "no road named $ROAD"
   exit 1
@@ -142,7 +144,7 @@ finish() {
   wait "${app:-}" 2>/dev/null
   kill "$amp" 2>/dev/null
   wait "$amp" 2>/dev/null
-  kill "$xserver" 2>/dev/null
+  kill "${xserver:-}" 2>/dev/null
   cp "$LOG" "$OUT/updater-log.txt" 2>/dev/null
   dmesg >"$OUT/kernel.log"
 
@@ -153,6 +155,7 @@ finish() {
   bad-firmware) judge+=(--erase LX40 --image LX40 --version 131) ;;
   lc20d-repair) judge+=(--erase LC20-D_MKII --image LC20-D_MKII --version 2282) ;;
   cable-pulled) judge+=(--image LX40 --broken-off) ;;
+  bench) judge+=(--image LX60 --version 131) ;;
   esac
   "${judge[@]}" >>"$OUT/reasons" 2>"$OUT/figures"
   if [ -s "$OUT/reasons" ]; then
@@ -173,6 +176,28 @@ if [ "$ROAD" = bad-firmware ]; then
 fi
 "$BUILD/tools/lclx_gadget_amp" "${amp_args[@]}" --udc dummy_udc.0 --record "$RECORD" >"$OUT/amplifier.out" 2>&1 &
 amp=$!
+if [ "$ROAD" = bench ]; then
+  # A service bench: what is connected, one update without a window, and what is connected after it.
+  wait_for 30 "the amplifier on the bus" recorded attach || finish
+  bench_run() { # $1: name of the evidence; the rest: the command line's arguments
+    local name="$1"
+    shift
+    echo "\$ lclx-update $*" >"$OUT/$name.txt"
+    "$BUILD/src/lclx-update" "$@" >>"$OUT/$name.txt" 2>&1
+    local code=$?
+    echo "\$ echo \$?" >>"$OUT/$name.txt" && echo "$code" >>"$OUT/$name.txt"
+    say "lclx-update $* exited with $code"
+    return $code
+  }
+  bench_run list-before list || fail "list before the update did not exit with 0"
+  grep -q "^LX60  update  " "$OUT/list-before.txt" || fail "list did not show the LX60 in update mode"
+  bench_run update update --wait 120 || fail "lclx-update update did not exit with 0"
+  grep -q "update confirmed" "$OUT/update.txt" || fail "lclx-update did not confirm the update"
+  bench_run list-after list || fail "list after the update did not exit with 0"
+  grep -q "^LX60  application  firmware 131  update available: no" "$OUT/list-after.txt" ||
+    fail "list did not show the LX60 back in application mode with firmware 131"
+  finish
+fi
 Xvfb :7 -screen 0 800x600x24 -nolisten tcp >"$OUT/xvfb.out" 2>&1 &
 xserver=$!
 wait_for 30 "the X server" xdpyinfo >/dev/null 2>&1 || finish

@@ -145,7 +145,7 @@ BenchSession::BenchSession(BenchOptions chosen, DeviceComSeams seams, std::ostre
 void BenchSession::logLine(const juce::String& line)
 {
     if (line.startsWith(uiTexts::sleepNotHeldLog))
-        err << line << "\n" << std::flush;
+        err << line.upToFirstOccurrenceOf(uiTexts::logSeparator, false, false) << "\n" << std::flush;
 }
 
 bool BenchSession::tick()
@@ -401,10 +401,11 @@ void BenchSession::tickUpdate()
     if (state == UpdaterState::AppMode && controller.isSteady() && controller.getAppFirmwareVersion() != 0)
     {
         const auto version = controller.getAppFirmwareVersion();
+        const auto runs = modelName + " runs firmware " + juce::String(version);
         if (deviceCom.isAcceptedFirmwareVersion(version))
-            finish(BenchExit::confirmed, controller.getView().barText + ": update confirmed.");
+            finish(BenchExit::confirmed, runs + ": update confirmed.");
         else
-            finish(BenchExit::notConfirmed, controller.getView().barText + ": not a version it may keep.");
+            finish(BenchExit::notConfirmed, runs + ", which it must not keep: update not confirmed.");
         return;
     }
     if (elapsedMs() - deliveredAtMs > confirmTimeoutMs)
