@@ -85,7 +85,7 @@ xvfb-run -a -s "$WINE_SCREEN" "$WINE" "$setup" /S || fail "the silent install fa
 [ -f "$dir/Uninstall.exe" ] || fail "no uninstaller"
 # The command line runs as a console program: with no amplifier it says so and ends with its own code.
 code=0
-timeout 120 "$WINE" "$dir/lclx-update.exe" update --wait 1 >/dev/null 2>&1 || code=$?
+timeout 120 xvfb-run -a -s "$WINE_SCREEN" "$WINE" "$dir/lclx-update.exe" update --wait 1 >/dev/null 2>&1 || code=$?
 [ "$code" -eq 3 ] || fail "the installed command line ended with $code, not 3 (no amplifier)"
 [ -f "$menu/$folder.lnk" ] || fail "no Start-menu entry"
 "$WINE" reg query "$key" /v UninstallString 2>/dev/null | grep -q "Uninstall.exe" ||

@@ -73,7 +73,7 @@ if [ ! -f "$WIN_DIR/build.ninja" ]; then
     -DCMAKE_FIND_ROOT_PATH="$DEPS/prefix" -DCMAKE_PREFIX_PATH="$DEPS/prefix" \
     -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 -DUPDATER_HOST_PACKER="$BUILD_DIR/tools/lclx_image_packer"
 fi
-cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater updater_tests lclx_image_packer
+cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater lclx_update updater_tests lclx_image_packer
 [ "${1:-}" = --build-only ] && exit 0
 
 export WINEPREFIX="$WIN_DIR/wine-prefix" WINEDEBUG=-all
@@ -85,5 +85,16 @@ start=$SECONDS
 timeout --kill-after=10 1500 xvfb-run -a -s "$WINE_SCREEN" /usr/lib/wine/wine64 "$WIN_DIR/tests/updater_tests.exe" \
   --gtest_brief=1
 echo "== unit tests under Wine: $((SECONDS - start)) s"
+# The command line is a console program: with no amplifier, `list` says so and ends with its own code.
+failed=0 code=0
+# Wine needs an X display for the hidden window that carries the message loop, as the unit tests do.
+timeout --kill-after=10 120 xvfb-run -a -s "$WINE_SCREEN" /usr/lib/wine/wine64 "$WIN_DIR/src/lclx-update.exe" list || code=$?
+if [ "$code" -eq 3 ]; then
+  echo "PASS: lclx-update.exe under Wine finds no amplifier and ends with 3"
+else
+  echo "FAIL: lclx-update.exe list under Wine ended with $code, not 3 (no amplifier)"
+  failed=1
+fi
 timeout --kill-after=10 600 xvfb-run -a -s "$WINE_SCREEN" "$ROOT/scripts/wine-window.sh" \
   "$WIN_DIR/src/LCLX_Software_Updater.exe" "$WIN_DIR/wine-window.png"
+exit "$failed"
