@@ -73,7 +73,8 @@ if [ ! -f "$WIN_DIR/build.ninja" ]; then
     -DCMAKE_FIND_ROOT_PATH="$DEPS/prefix" -DCMAKE_PREFIX_PATH="$DEPS/prefix" \
     -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 -DUPDATER_HOST_PACKER="$BUILD_DIR/tools/lclx_image_packer"
 fi
-cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater lclx_update updater_tests lclx_image_packer
+cmake --build "$WIN_DIR" --parallel "$(nproc)" --target lclx_software_updater lclx_update lclx_wine_road_updater updater_tests \
+  lclx_image_packer
 [ "${1:-}" = --build-only ] && exit 0
 
 export WINEPREFIX="$WIN_DIR/wine-prefix" WINEDEBUG=-all

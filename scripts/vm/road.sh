@@ -2,10 +2,11 @@
 # One road inside the guest: the virtual amplifier on a USB gadget that the same kernel enumerates as a
 # USB-MIDI device, the real updater in a virtual X server with a fresh HOME, clicked as a user would. Leaves
 # its evidence in $2 and the verdict in $2/result.
-#   road.sh model-boot|generic-boot|bad-firmware|lc20d-repair|cable-pulled|bench OUT
+#   road.sh model-boot|generic-boot|bad-firmware|lc20d-repair|cable-pulled|bench|wine-model-boot|wine-generic-boot OUT
 # model-boot also has another USB-MIDI device and a program's virtual port come and go during the update;
 # bad-firmware has every MIDI port listed 3 s after its USB identity. bench runs the command line instead of
-# the window: list, update, list.
+# the window: list, update, list. wine-<road> runs the Windows program under Wine instead (the test program
+# lclx_wine_road_updater: the USB list from sysfs, the ports under Windows' names), up to "Updated!".
 set -u
 ROAD="$1"
 OUT="$2"
@@ -13,6 +14,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 BUILD="${LCLX_BUILD_DIR:-$ROOT/build}"
 PATH=/usr/sbin:/usr/bin:/sbin:/bin
 START=$SECONDS
+BASE="${ROAD#wine-}"
 
 # The root is already writable (its changes stay in guest memory); a tmpfs over /tmp would hide a build
 # tree that lives there.
@@ -26,6 +28,12 @@ export HOME DISPLAY=:7
 HOME=$(mktemp -d /tmp/lclx-home.XXXXXX)
 rm -f /tmp/.X7-lock /tmp/.X11-unix/X7 # this machine's own, seen through the shared root
 LOG="$HOME/.config/LCLX_Software_Updater.txt"
+if [ "$BASE" != "$ROAD" ]; then
+  # The prefix of scripts/windows.sh, written to in guest memory only; Wine lists MIDI ports once, at start.
+  export WINEPREFIX="$ROOT/build-win/wine-prefix" WINEDEBUG=-all
+  LOG="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/LCLX_Software_Updater.txt"
+  rm -f "$LOG"
+fi
 RECORD="$OUT/amplifier.txt"
 shots=0
 
@@ -54,14 +62,15 @@ shot() {
   import -window root "$OUT/$(printf %02d $shots)-$1.png" 2>/dev/null
 }
 # The content's top left corner: 1 pixel inside the window frame on the left, 401 above its bottom.
-click() { # $1 $2: a point of the 600 x 400 content
+point() { # $1 $2: a point of the 600 x 400 content, where the mouse goes
   local info x y h
   info=$(xwininfo -id "$WINDOW")
   x=$(echo "$info" | awk '/Absolute upper-left X/ {print $4}')
   y=$(echo "$info" | awk '/Absolute upper-left Y/ {print $4}')
   h=$(echo "$info" | awk '/Height:/ {print $2}')
-  xdotool mousemove $((x + 1 + $1)) $((y + h - 401 + $2)) click 1
+  xdotool mousemove $((x + 1 + $1)) $((y + h - 401 + $2))
 }
+click() { point "$@" && xdotool click 1; }
 # Clicks Update until the updater logs the press: under emulation a click now and then never reaches the
 # window, and a click on the button once it is hidden does nothing.
 clickUpdate() {
@@ -122,7 +131,7 @@ late_ports() {
 others=""
 
 amp_args=()
-case "$ROAD" in
+case "$BASE" in
 model-boot) amp_args=(--key LX40 --mode boot --version 0) ;;
 generic-boot) amp_args=(--key LX60 --mode generic --version 0) ;;
 bad-firmware) amp_args=(--key LX40 --mode app --version 99) ;;
@@ -150,6 +159,8 @@ finish() {
 
   local judge=(/usr/bin/python3 "$ROOT/scripts/vm/judge.py" "$RECORD" "$BUILD/firmware")
   case "$ROAD" in
+  wine-model-boot) judge+=(--image LX40) ;;
+  wine-generic-boot) judge+=(--image LX60) ;;
   model-boot) judge+=(--image LX40 --version 131) ;;
   generic-boot) judge+=(--image LX60 --version 131) ;;
   bad-firmware) judge+=(--erase LX40 --image LX40 --version 131) ;;
@@ -198,16 +209,25 @@ if [ "$ROAD" = bench ]; then
     fail "list did not show the LX60 back in application mode with firmware 131"
   finish
 fi
-Xvfb :7 -screen 0 800x600x24 -nolisten tcp >"$OUT/xvfb.out" 2>&1 &
+# Wine keeps the screen size the prefix first saw (scripts/windows.sh's) and centres windows on it.
+SCREEN=800x600x24
+[ "$BASE" != "$ROAD" ] && SCREEN=1024x768x24
+Xvfb :7 -screen 0 "$SCREEN" -nolisten tcp >"$OUT/xvfb.out" 2>&1 &
 xserver=$!
 wait_for 30 "the X server" xdpyinfo >/dev/null 2>&1 || finish
 wait_for 30 "the amplifier on the bus" recorded attach || finish
-"$BUILD/src/LCLX_Software_Updater" >"$OUT/updater.out" 2>&1 &
+if [ "$BASE" != "$ROAD" ]; then
+  wait_for 30 "the amplifier's MIDI port" grep -q '"KW ' /proc/asound/seq/clients || finish
+  /usr/lib/wine/wine64 "$ROOT/build-win/tools/lclx_wine_road_updater.exe" >"$OUT/updater.out" 2>&1 &
+else
+  "$BUILD/src/LCLX_Software_Updater" >"$OUT/updater.out" 2>&1 &
+fi
 app=$!
-wait_for 60 "the updater's window" xdotool search --name "LC/LX Software Updater 3" >/dev/null || finish
-WINDOW=$(xdotool search --name "LC/LX Software Updater 3" | head -n 1)
+wait_for 240 "the updater's window" xdotool search --onlyvisible --name "^LC/LX Software Updater 3$" >/dev/null || finish
+# Wine also has hidden windows of the same title.
+WINDOW=$(xdotool search --onlyvisible --name "^LC/LX Software Updater 3$" | head -n 1)
 
-case "$ROAD" in
+case "$BASE" in
 model-boot | cable-pulled)
   wait_for 60 "the LX40 in update mode found" logged "State: Boot Valid" || finish
   # The Update button is offered on the tick after the state is named.
@@ -219,9 +239,16 @@ generic-boot)
   wait_for 60 "the generic boot loader found" logged "State: Boot Generic" || finish
   shot generic
   # The selector lists the models in the catalogue's order: LX40, LX60, ...
-  click 260 328
-  sleep 2
-  xdotool key --delay 400 Down Down Return
+  if [ "$BASE" = "$ROAD" ]; then
+    click 260 328
+    sleep 2
+    xdotool key --delay 400 Down Down Return
+  else
+    # Wine's pop-up menus get no keyboard without a window manager; the selector, which has the focus once
+    # it is shown, steps through its items with the arrow keys itself.
+    point 260 328
+    xdotool key --delay 400 Down Down
+  fi
   sleep 2
   shot chosen
   clickUpdate
@@ -266,6 +293,12 @@ if [ "$ROAD" = cable-pulled ]; then
 else
   wait_for 200 "the update finished" logged "State: Updated!" || finish
   logged "Upd. terminated" && fail "the run was broken off"
+  if [ "$BASE" != "$ROAD" ]; then
+    wait_for 60 "the amplifier back in application mode" recorded attach-after-image
+    sleep 2
+    shot done
+    finish
+  fi
   # After the image's messages (in either boot mode), the amplifier comes back on the bus.
   wait_for 60 "the amplifier back in application mode" recorded attach-after-image
   wait_for 30 "the updater seeing it in application mode" bash -c "sed -n '/State: Updated!/,\$p' '$LOG' | grep -q 'State: App / Amp'"
