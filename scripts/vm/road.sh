@@ -143,6 +143,8 @@ bench) amp_args=(--key LX60 --mode boot --version 0) ;;
   exit 1
   ;;
 esac
+# Under Wine the model is chosen with one arrow key (below): the first in the selector, LX40.
+[ "$ROAD" = wine-generic-boot ] && amp_args=(--key LX40 --mode generic --version 0)
 
 # Stops everything, judges the record and writes the verdict; called once, also after a step failed.
 finish() {
@@ -160,7 +162,7 @@ finish() {
   local judge=(/usr/bin/python3 "$ROOT/scripts/vm/judge.py" "$RECORD" "$BUILD/firmware")
   case "$ROAD" in
   wine-model-boot) judge+=(--image LX40) ;;
-  wine-generic-boot) judge+=(--image LX60) ;;
+  wine-generic-boot) judge+=(--image LX40) ;;
   model-boot) judge+=(--image LX40 --version 131) ;;
   generic-boot) judge+=(--image LX60 --version 131) ;;
   bad-firmware) judge+=(--erase LX40 --image LX40 --version 131) ;;
@@ -245,9 +247,9 @@ generic-boot)
     xdotool key --delay 400 Down Down Return
   else
     # Wine's pop-up menus get no keyboard without a window manager; the selector, which has the focus once
-    # it is shown, steps through its items with the arrow keys itself.
+    # it is shown, steps to its first item with an arrow key, and the Update button then takes the focus.
     point 260 328
-    xdotool key --delay 400 Down Down
+    xdotool key Down
   fi
   sleep 2
   shot chosen
