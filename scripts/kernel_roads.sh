@@ -2,7 +2,7 @@
 # The updater against a real Linux kernel's USB-MIDI stack: each road boots Debian's own kernel in QEMU
 # (software emulation) with this machine's root filesystem shared read-only, where the virtual amplifier sits
 # on a USB gadget (dummy_hcd) that the same kernel enumerates as a USB-MIDI device, and the real updater runs
-# in a virtual X server, clicked as a user would. Needs a build first.
+# in a virtual X server, clicked as a user would. Needs a build first, and for the wine-* roads scripts/windows.sh.
 #   scripts/kernel_roads.sh [road ...]    default: every road; evidence in build/vm/<road>/
 # A road spends most of its time waiting out the image's pauses, so two guests run side by side
 # (LCLX_PARALLEL_ROADS, default 2); the judge only ever finds gaps too short, which a busy host cannot cause.
@@ -51,6 +51,11 @@ make_initramfs() {
 run_road() {
   local road="$1" out="$VM_DIR/$1" start=$SECONDS
   rm -rf "$out" && mkdir -p "$out"
+  if [[ "$road" == wine-* ]] && [ ! -f "$ROOT/build-win/tools/lclx_wine_road_updater.exe" ]; then
+    echo "FAIL $road"$'\n'"  no build-win/tools/lclx_wine_road_updater.exe: run scripts/windows.sh first" |
+      tee "$out/result"
+    return 1
+  fi
   timeout --kill-after=10 "$ROAD_TIMEOUT" qemu-system-x86_64 -accel tcg -m 3072 -smp 2 -nographic \
     -no-reboot -kernel "$KERNEL_DIR/boot/vmlinuz-$KERNEL_VERSION" -initrd "$VM_DIR/initramfs.cpio.gz" \
     -append "console=ttyS0 panic=-1 quiet lclx.root=$ROOT lclx.out=$out lclx.road=$road lclx.kernel=$KERNEL_DIR" \
