@@ -174,12 +174,15 @@ void BenchSession::report(const juce::String& event, const juce::String& text,
         out << juce::JSON::toString(juce::var(fields.get()), true) << "\n" << std::flush;
         return;
     }
-    if (progressLineOpen)
-    {
-        out << "\n";
-        progressLineOpen = false;
-    }
+    endProgressLine();
     out << text << "\n" << std::flush;
+}
+
+void BenchSession::endProgressLine()
+{
+    if (progressLineOpen)
+        out << "\n" << std::flush;
+    progressLineOpen = false;
 }
 
 void BenchSession::finish(BenchExit code, const juce::String& text)
@@ -194,9 +197,7 @@ void BenchSession::finish(BenchExit code, const juce::String& text)
         report("result", text, fields);
         return;
     }
-    if (progressLineOpen)
-        out << "\n" << std::flush;
-    progressLineOpen = false;
+    endProgressLine();
     err << text << "\n" << std::flush;
 }
 
@@ -466,9 +467,7 @@ void BenchSession::interrupt()
         return;
     }
     lastInterruptMs = elapsedMs();
-    if (progressLineOpen)
-        out << "\n" << std::flush;
-    progressLineOpen = false;
+    endProgressLine();
     err << "Stopping now leaves the amplifier without working firmware. Press Ctrl-C again within "
         << interruptWindowMs / 1000 << " s to stop anyway.\n"
         << std::flush;

@@ -82,6 +82,8 @@ private:
     void finish(BenchExit code, const juce::String& text);
     void report(const juce::String& event, const juce::String& text, juce::DynamicObject::Ptr fields = {});
     void reportProgress();
+    /** Ends the updating progress line on a terminal, so that what follows starts on a line of its own. */
+    void endProgressLine();
     /** The display name of the model `--model` names, when the connected generic boot loader can take it;
         empty otherwise, with the reason in `problem`. */
     juce::String modelForGenericLoader(juce::String& problem) const;
