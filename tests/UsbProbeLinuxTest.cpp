@@ -84,6 +84,8 @@ TEST_F(FakeUsb, CountsTheMakersDevicesWithAnAudioInterfaceOnly)
     EXPECT_EQ(found[0].vendorId, 0x2A5A);
     EXPECT_EQ(found[0].productId, 0x0045);
     EXPECT_EQ(found[1].productId, 0x0022);
+    EXPECT_EQ(found[0].place, "1-1") << "a device is known by the port it is plugged in";
+    EXPECT_EQ(found[1].place, "1-5");
 
     scanUsbDevices();
     EXPECT_TRUE(isUsbDevicePresent(0x45));
@@ -113,12 +115,13 @@ TEST_F(FakeUsb, TiesASoundCardToTheUsbDeviceItSitsOnAndToThatEnumerationOfIt)
     const auto owner = ownerOfSoundCard(1);
     EXPECT_TRUE(owner.known);
     ASSERT_TRUE(owner.usb.has_value());
-    EXPECT_EQ(owner.usb->ids, (UsbIds{0x2A5A, 0x0044}));
+    EXPECT_EQ(owner.usb->ids, (UsbIds{0x2A5A, 0x0044, "1-1"}));
     EXPECT_TRUE(owner.usb->device.endsWith("#7")) << owner.usb->device;
 
-    // The same device enumerated again (its device number moves on) is another one.
+    // The same device enumerated again (its device number moves on) is another one, at the same place.
     umockdev_testbed_set_attribute(testbed, amplifier.first.c_str(), "devnum", "8\n");
     EXPECT_NE(ownerOfSoundCard(1).usb->device, owner.usb->device);
+    EXPECT_EQ(ownerOfSoundCard(1).usb->ids.place, "1-1");
 
     const auto onBoard = ownerOfSoundCard(0);
     EXPECT_TRUE(onBoard.known);

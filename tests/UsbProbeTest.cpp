@@ -81,6 +81,10 @@ TEST(PortOwner, IsReadFromAWindowsInterfacePathOrAnAlsaIdentifier)
     EXPECT_EQ(
         portOwnerFromInterfacePath(cases[0].path).usb->device,
         portOwnerFromInterfacePath(R"(\\?\usb#vid_2a5a&pid_0044&mi_00#7&1a2b&0&0000#{x}\other)").usb->device);
+    // The device instance, whose parent tells where the amplifier is plugged in.
+    EXPECT_EQ(deviceInstanceOfInterfacePath(cases[0].path), R"(USB\VID_2A5A&PID_0044&MI_00\7&1A2B&0&0000)");
+    for (const auto* noPath : {"", "20-0", R"(\\?\usb#vid_2a5a&pid_0044)"})
+        EXPECT_EQ(deviceInstanceOfInterfacePath(noPath), "") << noPath;
 
     EXPECT_EQ(sequencerClientOf("20-0"), 20);
     EXPECT_EQ(sequencerClientOf("128-12"), 128);

@@ -1,5 +1,6 @@
 #include "device/MidiInterfaceClass.h"
 
+#include "device/AmplifierClaim.h"
 #include "device/MakerIds.h"
 #include "device/SysEx.h"
 
@@ -16,9 +17,11 @@ constexpr std::size_t maxQueriedRecords = 255;
 /** A port whose name carries this (in any case) belongs to a boot loader. */
 constexpr const char* bootNameMark = "BOOT";
 
-/** The ports that may be those of the maker's device with this product ID: where the system ties ports to
-    USB devices, that device's own; where it does not, the ports it says nothing about, and names decide. */
-std::vector<MidiPortInfo> portsOfDevice(const std::vector<MidiPortInfo>& ports, int productId)
+/** The ports that may be those of the maker's device with this product ID at `place` (any place when
+    empty): where the system ties ports to USB devices, that device's own; where it does not, the ports it
+    says nothing about, and names decide. A port whose place the system did not tell may be the device's. */
+std::vector<MidiPortInfo> portsOfDevice(const std::vector<MidiPortInfo>& ports, int productId,
+                                        const juce::String& place)
 {
     std::vector<MidiPortInfo> own, untold;
     for (const auto& port : ports)
@@ -26,7 +29,8 @@ std::vector<MidiPortInfo> portsOfDevice(const std::vector<MidiPortInfo>& ports, 
         if (!port.owner.known)
             untold.push_back(port);
         else if (port.owner.usb && port.owner.usb->ids.vendorId == maker::usbVendorId &&
-                 port.owner.usb->ids.productId == productId)
+                 port.owner.usb->ids.productId == productId &&
+                 (place.isEmpty() || port.owner.usb->ids.place.isEmpty() || port.owner.usb->ids.place == place))
             own.push_back(port);
     }
     return own.empty() ? untold : own;
@@ -204,7 +208,52 @@ void MidiInterfaceClass::resetConnection()
     bootDetected = false;
     genericBoot = false;
     bootProductId = 0;
+    connectedPlace.clear();
     closePorts();
+}
+
+void MidiInterfaceClass::keepToPlace(std::optional<juce::String> place)
+{
+    keptPlace = std::move(place);
+}
+
+std::vector<UsbIds> MidiInterfaceClass::candidateDevices() const
+{
+    auto devices = getPresentUsbDevices();
+    if (keptPlace && keptPlace->isEmpty())
+    {
+        // Where the system does not tell places, a lone device is the only one that is surely the same.
+        if (devices.size() != 1)
+            devices.clear();
+    }
+    else if (keptPlace)
+    {
+        std::erase_if(devices, [this](const UsbIds& d) { return d.place != *keptPlace; });
+    }
+    // An amplifier in application mode that another program holds is waiting for that program's
+    // confirmation: it is not asked anything here. A boot loader held elsewhere is found and shown as such.
+    std::erase_if(devices,
+                  [this](const UsbIds& d)
+                  {
+                      const bool appMode = findKnownDevice(knownDevices, [&d](const KnownDevice& k)
+                                                           { return k.appProductId == d.productId; }) != nullptr;
+                      return appMode && d.place.isNotEmpty() && d.place != keptPlace.value_or(juce::String()) &&
+                             AmplifierClaim::isHeld(d.place);
+                  });
+    return devices;
+}
+
+juce::String MidiInterfaceClass::placeOfCandidate(int productId) const
+{
+    for (const auto& device : candidateDevices())
+        if (device.productId == productId)
+            return device.place;
+    return {};
+}
+
+bool MidiInterfaceClass::isKeptPlaceOccupied() const
+{
+    return !candidateDevices().empty();
 }
 
 void MidiInterfaceClass::timerCallback()
@@ -224,10 +273,18 @@ void MidiInterfaceClass::watchConnection()
     const auto followed = bootDetected        ? bootProductId.load()
                           : identifiedId != 0 ? identifiedId
                                               : followedProductId;
-    if (scanUsbDevices(enumerateUsb) && !isUsbDevicePresent(static_cast<juce::uint16>(followed)))
+    if (scanUsbDevices(enumerateUsb))
     {
-        resetConnection();
-        return;
+        const auto devices = getPresentUsbDevices();
+        const bool stillThere =
+            std::any_of(devices.begin(), devices.end(),
+                        [&](const UsbIds& d)
+                        { return d.productId == followed && (connectedPlace.isEmpty() || d.place == connectedPlace); });
+        if (!stillThere)
+        {
+            resetConnection();
+            return;
+        }
     }
 
     // A port open on the amplifier that is no longer listed as it was (gone, or now of another enumeration
@@ -262,11 +319,18 @@ void MidiInterfaceClass::discover()
         return;
     listPorts();
 
-    // Only the first record found counts, in table order.
-    if (const auto* app = findKnownDevice(knownDevices, [](const KnownDevice& d)
-                                          { return isUsbDevicePresent(d.appProductId); }))
+    // Only the first record found counts, in table order; of several amplifiers, the first one listed.
+    const auto candidates = candidateDevices();
+    auto isCandidate = [&candidates](int productId)
+    {
+        return productId != 0 && std::any_of(candidates.begin(), candidates.end(),
+                                             [productId](const UsbIds& d) { return d.productId == productId; });
+    };
+    if (const auto* app = findKnownDevice(knownDevices, [&](const KnownDevice& d)
+                                          { return isCandidate(d.appProductId); }))
     {
         followedProductId = app->appProductId;
+        connectedPlace = placeOfCandidate(followedProductId);
         // The last step's queries have long gone out (they take a third of a tick); on a machine so
         // slow that they have not, the ports stay as they are until they have.
         if (!waitForIdentityQueries())
@@ -276,9 +340,10 @@ void MidiInterfaceClass::discover()
         return;
     }
 
-    const auto* boot = findKnownDevice(knownDevices, [](const KnownDevice& d)
-                                       { return isUsbDevicePresent(d.bootProductId); });
+    const auto* boot =
+        findKnownDevice(knownDevices, [&](const KnownDevice& d) { return isCandidate(d.bootProductId); });
     const int foundBootId = boot != nullptr ? boot->bootProductId : 0;
+    connectedPlace = placeOfCandidate(foundBootId);
     bootProductId = foundBootId;
     bootDetected = foundBootId != 0;
     genericBoot = isGenericBootProductId(foundBootId);
@@ -320,8 +385,8 @@ void MidiInterfaceClass::listPorts()
 
 bool MidiInterfaceClass::refreshScanPorts()
 {
-    auto inputs = portsOfDevice(inputPorts, followedProductId);
-    auto outputs = portsOfDevice(outputPorts, followedProductId);
+    auto inputs = portsOfDevice(inputPorts, followedProductId, connectedPlace);
+    auto outputs = portsOfDevice(outputPorts, followedProductId, connectedPlace);
     const bool changed = inputs != scanInputs || outputs != scanOutputs;
     scanInputs = std::move(inputs);
     scanOutputs = std::move(outputs);
@@ -447,7 +512,7 @@ void MidiInterfaceClass::sendIdentityQueries()
 
 bool MidiInterfaceClass::openBootOutputPort(int productId)
 {
-    const auto candidates = portsOfDevice(outputPorts, productId);
+    const auto candidates = portsOfDevice(outputPorts, productId, connectedPlace);
     if (const auto* port = chooseBootPort(candidates, productId))
         replaceOutput(midiPorts.openOutput(*port), *port);
     return hasOutput();

@@ -36,6 +36,15 @@ public:
     bool sendTextCommand(const char* text, int length, juce::uint8 deviceCode);
     /** Forgets the device and closes both ports. */
     void resetConnection();
+    /** From now on takes only the amplifier plugged in at `place` (an update belongs to it until it ends);
+        an empty place is one the system did not tell, and then only a lone device of the maker is taken.
+        Without a place, the first amplifier found is taken, as before any update. Message thread. */
+    void keepToPlace(std::optional<juce::String> place);
+    /** Where the device found is plugged in; empty when none is found or the system does not say. */
+    juce::String getConnectedPlace() const { return connectedPlace; }
+    /** True when the last scan found any device of the maker where the link keeps to (anywhere, when it
+        keeps to no place). */
+    bool isKeptPlaceOccupied() const;
 
     void timerCallback() override;
     void handleIncomingMidiMessage(juce::MidiInput* source, const juce::MidiMessage& message) override;
@@ -86,6 +95,11 @@ private:
     bool hasOutput() const;
     /** True for a boot product ID that names no model (a generic boot loader). */
     bool isGenericBootProductId(int productId) const;
+    /** The maker's devices of the last scan that the link may take: those at the place it keeps to, and no
+        amplifier in application mode that another program is updating. */
+    std::vector<UsbIds> candidateDevices() const;
+    /** The place of the first candidate with this product ID; empty when none or the system did not say. */
+    juce::String placeOfCandidate(int productId) const;
 
     MidiPorts& midiPorts;
     UsbEnumerator enumerateUsb;
@@ -95,6 +109,8 @@ private:
     MidiPortInfo openInputInfo, openOutputInfo;
     /** The application-mode product ID whose ports are scanned. */
     int followedProductId = 0;
+    std::optional<juce::String> keptPlace;
+    juce::String connectedPlace;
     std::unique_ptr<MidiInputPort> midiInput;
     // The worker thread sends while the message thread may close or replace the output: outputLock is held
     // for every send and every change of midiOutput, so a port is never closed under a running send.

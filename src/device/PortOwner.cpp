@@ -52,6 +52,19 @@ PortOwnership portOwnerFromInterfacePath(std::string_view path)
     return {.known = true, .usb = UsbPortOwner{{*vendor, *product}, device}};
 }
 
+std::string deviceInstanceOfInterfacePath(std::string_view path)
+{
+    if (!path.starts_with("\\\\?\\") && !path.starts_with("\\\\.\\"))
+        return {};
+    const auto end = path.find("#{");
+    if (end == std::string_view::npos)
+        return {};
+    std::string instance(path.substr(4, end - 4));
+    for (auto& c : instance)
+        c = c == '#' ? '\\' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return instance;
+}
+
 std::optional<int> sequencerClientOf(const juce::String& identifier)
 {
     const auto client = identifier.upToFirstOccurrenceOf("-", false, false);

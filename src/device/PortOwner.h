@@ -5,6 +5,7 @@
 #include <juce_core/juce_core.h>
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 /** The USB device a MIDI port belongs to. */
@@ -38,8 +39,18 @@ PortOwnership findPortOwner(const juce::String& identifier);
     without a USB vendor and product belongs to no USB device; an identifier that is no path says nothing. */
 PortOwnership portOwnerFromInterfacePath(std::string_view path);
 
+/** The device instance a Windows MIDI device interface path names ("USB\VID_2A5A&PID_0044&MI_00\7&1A2B&0&0000"
+    for the path above); empty for an identifier that is no such path. */
+std::string deviceInstanceOfInterfacePath(std::string_view path);
+
 /** The client number in the framework's identifier of an ALSA sequencer port ("20-0": client 20, port 0). */
 std::optional<int> sequencerClientOf(const juce::String& identifier);
+
+#if JUCE_WINDOWS
+/** Where the USB device of a device instance (or of the composite device it is a function of) is plugged
+    in; empty when Windows does not say. */
+juce::String placeOfDeviceInstance(const juce::String& instanceId);
+#endif
 
 #if JUCE_LINUX
 /** The USB device of a sound card by its number, from udev (sysfs): none for a card of no USB device, not

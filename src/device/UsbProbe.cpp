@@ -2,16 +2,12 @@
 
 #include "device/MakerIds.h"
 
+#include <algorithm>
+
 namespace
 {
-/** One entry per device found by the last scan: vendor ID in the low half, product ID in the high half. */
-using UsbDeviceId = juce::uint32;
-juce::Array<UsbDeviceId> usbDeviceIds;
-
-constexpr UsbDeviceId makeUsbDeviceId(juce::uint16 vendorId, juce::uint16 productId)
-{
-    return static_cast<UsbDeviceId>(vendorId) | (static_cast<UsbDeviceId>(productId) << 16);
-}
+/** The maker's devices found by the last scan. The list is the message thread's. */
+std::vector<UsbIds> usbDevices;
 } // namespace
 
 bool scanUsbDevices(const UsbEnumerator& enumerate)
@@ -19,16 +15,22 @@ bool scanUsbDevices(const UsbEnumerator& enumerate)
     const auto devices = enumerate();
     if (!devices)
         return false;
-    usbDeviceIds.clear();
+    usbDevices.clear();
     for (const auto& device : *devices)
         if (device.vendorId == maker::usbVendorId)
-            usbDeviceIds.add(makeUsbDeviceId(device.vendorId, device.productId));
+            usbDevices.push_back(device);
     return true;
 }
 
 bool isUsbDevicePresent(juce::uint16 productId)
 {
-    return usbDeviceIds.contains(makeUsbDeviceId(maker::usbVendorId, productId));
+    return std::any_of(usbDevices.begin(), usbDevices.end(),
+                       [productId](const UsbIds& device) { return device.productId == productId; });
+}
+
+std::vector<UsbIds> getPresentUsbDevices()
+{
+    return usbDevices;
 }
 
 std::optional<UsbIds> parseUsbInstanceId(std::string_view instanceId)

@@ -10,8 +10,17 @@
 /** A present USB device as the operating system lists it. */
 struct UsbIds
 {
+    UsbIds(juce::uint16 vendor = 0, juce::uint16 product = 0, juce::String where = {})
+        : vendorId(vendor), productId(product), place(std::move(where))
+    {
+    }
+
     juce::uint16 vendorId = 0;
     juce::uint16 productId = 0;
+    /** Where the device is plugged in (Linux: the USB port path of its `usb_device`, such as "1-1.4";
+        Windows: its hub and port): the same while it stays in that port, whatever it re-enumerates as.
+        Empty where the system does not say. */
+    juce::String place;
 
     bool operator==(const UsbIds&) const = default;
 };
@@ -29,6 +38,9 @@ bool scanUsbDevices(const UsbEnumerator& enumerate = enumeratePlatformUsbDevices
 
 /** True when the last scan found a device of the maker with this product ID. */
 bool isUsbDevicePresent(juce::uint16 productId);
+
+/** The maker's devices the last scan found, in enumeration order. */
+std::vector<UsbIds> getPresentUsbDevices();
 
 /** Reads vendor and product ID from a Windows device instance ID such as "USB\VID_2A5A&PID_0045\6&1A2B".
     Empty unless the vendor token is exactly "VID_" and the maker's ID in upper-case hexadecimal and the

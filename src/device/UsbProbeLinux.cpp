@@ -28,6 +28,13 @@ std::optional<juce::uint16> readHexAttribute(udev_device* device, const char* na
     return static_cast<juce::uint16>(value);
 }
 
+/** The USB port path a device is known by in sysfs ("1-1.4": bus 1, port 1, then port 4 of its hub). */
+juce::String placeOf(udev_device* usbDevice)
+{
+    const char* name = udev_device_get_sysname(usbDevice);
+    return name != nullptr ? juce::String(name) : juce::String();
+}
+
 bool isAudioInterface(udev_device* interface)
 {
     const char* text = udev_device_get_sysattr_value(interface, "bInterfaceClass");
@@ -88,7 +95,7 @@ std::optional<std::vector<UsbIds>> enumeratePlatformUsbDevices()
                                        const auto productId = readHexAttribute(device, "idProduct");
                                        if (vendorId == maker::usbVendorId && productId &&
                                            devicesWithAudio.contains(udev_device_get_syspath(device)))
-                                           found.push_back({*vendorId, *productId});
+                                           found.push_back({*vendorId, *productId, placeOf(device)});
                                    });
 
     udev_unref(context);
@@ -114,7 +121,7 @@ PortOwnership ownerOfSoundCard(int card)
             const auto productId = readHexAttribute(usb, "idProduct");
             const char* number = udev_device_get_sysattr_value(usb, "devnum");
             if (vendorId && productId)
-                owner.usb = UsbPortOwner{{*vendorId, *productId},
+                owner.usb = UsbPortOwner{{*vendorId, *productId, placeOf(usb)},
                                          juce::String(udev_device_get_syspath(usb)) + "#" +
                                              juce::String(number != nullptr ? number : "").trim()};
         }

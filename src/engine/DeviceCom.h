@@ -58,6 +58,8 @@ public:
         finished. A run that was broken off keeps the fraction it had sent. */
     float getProgress() const;
     RunOutcome getRunOutcome() const { return runOutcome; }
+    /** The image of the running or last run; null before the first. */
+    const FirmwareEntry* getRunFirmware() const { return currentFirmware; }
     /** Asks a running update to stop after its current message; it then ends as broken off. */
     void stopUpdate();
     /** The images the program carries, in catalogue order. */

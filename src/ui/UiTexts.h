@@ -40,6 +40,10 @@ inline constexpr const char* noFirmwareToRestore =
 inline constexpr const char* repairDidNotTake =
     " The repair did not take: the amplifier still reports a firmware version that is not accepted. It was "
     "not erased again. Please contact your dealer.";
+inline constexpr const char* claimedElsewhere = "Another program is updating this amplifier.";
+inline constexpr const char* notConfirmedStatus =
+    "The update is not confirmed: the amplifier that came back does not report the new firmware. Bring it "
+    "into update mode and press Update to try again.";
 inline constexpr const char* sleepNotHeldLog = "Sleep could not be held off during the update: ";
 
 inline constexpr const char* quitQuestionTitle = "An update is in progress";

@@ -79,6 +79,11 @@ void UpdateController::pressUpdate()
     log(uiTexts::updatePressedLog + juce::String(deviceCom.getProgress(), 2));
 
     const auto key = deviceCom.getFirmwareKeyForName(modelName);
+    if (!claimAmplifier())
+    {
+        showClaimedElsewhere();
+        return;
+    }
     if (deviceCom.startUpdate(key))
     {
         state = UpdaterState::Updating;
@@ -87,14 +92,63 @@ void UpdateController::pressUpdate()
         view.barShowsPercentage = true;
         view.selectorVisible = false;
     }
-    else if (deviceCom.getRunOutcome() == RunOutcome::refused)
+    else
     {
-        showNothingSent();
+        releaseAmplifier();
+        if (deviceCom.getRunOutcome() == RunOutcome::refused)
+            showNothingSent();
     }
+}
+
+juce::String UpdateController::claimPlace() const
+{
+    const auto& link = deviceCom.midiInterface;
+    if (const auto place = link.getConnectedPlace(); place.isNotEmpty())
+        return place;
+    const auto productId = link.bootDetected ? link.bootProductId.load() : link.getConnectedDevice().appProductId;
+    return "usb product " + juce::String::toHexString(productId).paddedLeft('0', 4);
+}
+
+bool UpdateController::claimAmplifier()
+{
+    if (claim != nullptr)
+        return true;
+    claim = AmplifierClaim::take(claimPlace());
+    if (claim == nullptr)
+        return false;
+    deviceCom.midiInterface.keepToPlace(deviceCom.midiInterface.getConnectedPlace());
+    return true;
+}
+
+void UpdateController::releaseAmplifier()
+{
+    claim.reset();
+    deviceCom.midiInterface.keepToPlace(std::nullopt);
+    repairLoaderProductId = 0;
+    ticksWithoutErasedAmplifier = 0;
+}
+
+bool UpdateController::isClaimedElsewhere() const
+{
+    return claim == nullptr && AmplifierClaim::isHeld(claimPlace());
+}
+
+void UpdateController::showClaimedElsewhere()
+{
+    view.statusText = uiTexts::claimedElsewhere;
+    showBarText({});
+    view.updateVisible = false;
+    view.updateEnabled = false;
+    view.selectorVisible = false;
+    announceOnce(uiTexts::claimedElsewhere);
+    if (!claimNoticeGiven)
+        listener.claimedElsewhere();
+    claimNoticeGiven = true;
 }
 
 void UpdateController::showNothingSent()
 {
+    releaseAmplifier();
     view.statusText = uiTexts::notSentStatus;
     announceOnce(uiTexts::notSentStatus);
     view.progress = 0.0;
@@ -172,6 +226,7 @@ bool UpdateController::tick()
 
 void UpdateController::offerUpdateButton()
 {
+    claimNoticeGiven = false;
     offerIsForGenericBoot = bootGeneric;
     view.updateCaption = uiTexts::updateCaption;
     view.updateEnabled = true;
@@ -201,6 +256,11 @@ void UpdateController::onBootValid()
 {
     if (!usbSteady)
         return;
+    if (isClaimedElsewhere())
+    {
+        showClaimedElsewhere();
+        return;
+    }
     view.statusText = helpTexts::instructionsText;
     showBarText(deviceMidiName + uiTexts::readyForUpdate);
     announceOnce(deviceMidiName + uiTexts::readyForUpdate);
@@ -212,6 +272,12 @@ void UpdateController::onBootGeneric()
 {
     if (!usbSteady)
         return;
+    if (isClaimedElsewhere())
+    {
+        showClaimedElsewhere();
+        chosenModel.clear();
+        return;
+    }
     view.statusText = helpTexts::brokenBootText;
     announceOnce(helpTexts::brokenBootText);
     if (!view.selectorVisible)
@@ -231,7 +297,24 @@ void UpdateController::onBootGeneric()
 
 void UpdateController::onErasedForRepair()
 {
-    if (!usbSteady || !bootGeneric)
+    // The repair goes only to the erased amplifier's own generic boot loader, at the place it was erased at
+    // (the link keeps to it); another amplifier's loader is left alone.
+    const auto& link = deviceCom.midiInterface;
+    const bool ownLoader =
+        bootGeneric && (repairLoaderProductId == 0 || link.bootProductId == repairLoaderProductId);
+    if (!ownLoader)
+    {
+        // Not back where it was (its cable moved to another port, say): the claim ends, and whatever loader
+        // the window finds is treated as any amplifier found, never repaired unasked.
+        if (++ticksWithoutErasedAmplifier * tickIntervalMs >= erasedReturnWaitMs)
+        {
+            releaseAmplifier();
+            state = UpdaterState::Unknown;
+        }
+        return;
+    }
+    ticksWithoutErasedAmplifier = 0;
+    if (!usbSteady)
         return;
     view.statusText = uiTexts::autoUpdating;
     showBarText(uiTexts::reprogramming + autoUpdateName);
@@ -267,16 +350,27 @@ void UpdateController::onBadBootDetected()
     // The firmware key comes from the record that carries this port name. For all models but one it is the
     // name without the maker's prefix; "KW LC20-D MKII" would give the display form, which no image carries.
     autoUpdateName = deviceCom.getFirmwareKeyForAppPortName(deviceMidiName);
+    if (!claimAmplifier())
+    {
+        showClaimedElsewhere();
+        state = UpdaterState::AppMode;
+        return;
+    }
+    const auto* model = findKnownDevice(deviceCom.midiInterface.knownDevices, [this](const KnownDevice& d)
+                                        { return d.firmwareKey == autoUpdateName; });
 
     if (deviceCom.eraseDevice(deviceCom.getConnectedDeviceCode()))
     {
         erasedForRepair.addIfNotAlreadyThere(deviceMidiName);
         repairPending = true;
+        repairLoaderProductId = model != nullptr ? model->genericBootProductId : 0;
+        ticksWithoutErasedAmplifier = 0;
         showBarText(uiTexts::erased);
         state = UpdaterState::ErasedForRepair;
     }
     else
     {
+        releaseAmplifier();
         showBarText(uiTexts::eraseFailed);
     }
 }
@@ -294,6 +388,7 @@ void UpdateController::breakOffUpdate()
 {
     // The front end and the engine agree: once it is called broken off, nothing more is sent.
     deviceCom.stopUpdate();
+    releaseAmplifier();
     state = UpdaterState::Aborted;
     log(uiTexts::brokenOffLog + juce::String(deviceCom.getProgress(), 2));
 }
@@ -345,6 +440,9 @@ void UpdateController::onUpdated()
     view.progress = 0.0;
     showBarText(uiTexts::updateFinishedBar);
     appFirmwareVersion = 0; // the amplifier restarts: what it ran before tells nothing now
+    // Only the amplifier at this place, as the image's model with the image's own version, confirms it.
+    if (const auto* image = deviceCom.getRunFirmware())
+        expectedBack = ExpectedBack{image->firmwareKey, image->versionNumber};
     state = UpdaterState::AppMode;
 }
 
@@ -366,11 +464,22 @@ void UpdateController::onAppMode()
     repairWithheld = false;
 
     if (appFirmwareVersion == 0)
+    {
+        if (expectedBack && expectedBack->judged)
+            expectedBack.reset(); // the amplifier judged has gone; the next one is judged as any
         return;
+    }
     repairPending = false; // an amplifier that reports a version runs firmware again
+    judgeUpdate();
 
     showBarText(deviceMidiName + uiTexts::appModeFound + juce::String(appFirmwareVersion));
-    if (deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion))
+    const bool accepted = deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion);
+    if (accepted && expectedBack && !expectedBack->confirmed)
+    {
+        view.statusText = uiTexts::notConfirmedStatus;
+        announceOnce(view.barText + "\n" + uiTexts::notConfirmedStatus);
+    }
+    else if (accepted)
     {
         view.statusText = uiTexts::allFine;
         announceOnce(view.barText + "\n" + uiTexts::allFine);
@@ -392,8 +501,26 @@ void UpdateController::onAppMode()
     }
 }
 
+void UpdateController::judgeUpdate()
+{
+    if (!expectedBack || expectedBack->judged)
+        return;
+    expectedBack->judged = true;
+    expectedBack->confirmed =
+        deviceCom.midiInterface.getConnectedDevice().firmwareKey == expectedBack->firmwareKey &&
+        appFirmwareVersion == expectedBack->version;
+    releaseAmplifier();
+    listener.updateJudged(expectedBack->confirmed, appFirmwareVersion);
+}
+
 void UpdateController::onIdle()
 {
+    // An offer is withdrawn the moment another program takes the amplifier.
+    if (view.updateVisible && isClaimedElsewhere())
+    {
+        state = UpdaterState::Unknown;
+        return;
+    }
     // An offer made for one kind of boot loader is not left standing for another that took its place.
     if ((!deviceConnected && !bootValid) || (bootValid && bootGeneric != offerIsForGenericBoot))
         state = UpdaterState::Unknown;

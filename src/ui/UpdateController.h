@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/AmplifierClaim.h"
 #include "engine/DeviceCom.h"
 #include "ui/UpdaterState.h"
 
@@ -41,6 +42,11 @@ public:
         virtual void modelChoiceAsked() {}
         /** Help pages must make way for what the update shows. */
         virtual void pagesClosed() {}
+        /** The amplifier found is being updated by another program: nothing is sent to it here. */
+        virtual void claimedElsewhere() {}
+        /** The amplifier updated here came back at its place in application mode: `confirmed` when it is the
+            image's model and reports the image's own version. */
+        virtual void updateJudged(bool /*confirmed*/, juce::int32 /*version*/) {}
     };
 
     UpdateController(DeviceCom& engine, Listener& listener);
@@ -77,8 +83,14 @@ public:
         progress no real run stops at. */
     void enterStateForTesting(UpdaterState newState, double shownProgress);
 
+    /** An amplifier being updated here, or erased, is claimed against every other updater. */
+    bool holdsClaim() const { return claim != nullptr; }
+
     static constexpr int tickIntervalMs = 100;
     static constexpr int steadinessIntervalMs = 2000;
+    /** How long an erased amplifier's own generic boot loader is waited for at its place before the window
+        turns to whatever it finds, as to any amplifier. */
+    static constexpr int erasedReturnWaitMs = 60000;
 
 private:
     void log(const juce::String& text);
@@ -100,6 +112,19 @@ private:
     void showNothingSent();
     /** Why the amplifier of `deviceMidiName` must not be erased for a repair; empty when it may. */
     juce::String reasonNotToErase() const;
+    /** Takes the claim on the amplifier found and keeps the link to its place; false when another program
+        holds it. */
+    bool claimAmplifier();
+    /** Ends the claim: the link again takes whatever it finds. */
+    void releaseAmplifier();
+    /** The name the claim on the amplifier found goes by: its place, or where the system does not tell it,
+        its product ID. */
+    juce::String claimPlace() const;
+    /** Another program holds the amplifier found; it is then shown so, and offered nothing. */
+    bool isClaimedElsewhere() const;
+    void showClaimedElsewhere();
+    /** Judges the amplifier back from this controller's update once it reports its version. */
+    void judgeUpdate();
 
     DeviceCom& deviceCom;
     Listener& listener;
@@ -130,6 +155,20 @@ private:
     /** An amplifier was erased and has not yet reported a firmware version again. */
     bool repairPending = false;
     bool repairsAllowed = true;
+    std::unique_ptr<AmplifierClaim> claim;
+    bool claimNoticeGiven = false;
+    /** The product ID of the erased model's own generic boot loader: no other loader takes its repair. */
+    int repairLoaderProductId = 0;
+    int ticksWithoutErasedAmplifier = 0;
+    /** What the amplifier updated here must report once back: its image's model and version. */
+    struct ExpectedBack
+    {
+        juce::String firmwareKey;
+        juce::int32 version = 0;
+        bool judged = false;
+        bool confirmed = false;
+    };
+    std::optional<ExpectedBack> expectedBack;
     bool repairWithheld = false;
     juce::String lastAnnouncement;
 

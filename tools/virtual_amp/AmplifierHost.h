@@ -35,6 +35,8 @@ public:
         re-enumerates. */
     virtual void reenumerate(Device& device, std::chrono::milliseconds leaveAfter,
                              const juce::String& portName, UsbIds usb, int absentListings) = 0;
+    /** The device no longer exists: whatever the host kept of it (its place) goes. */
+    virtual void forget(Device&) {}
     /** A message from a device to the host. */
     virtual void sendToHost(Device& device, const std::vector<std::uint8_t>& bytes) = 0;
 };

@@ -85,6 +85,7 @@ VirtualAmplifier::VirtualAmplifier(AmplifierHost& s, const juce::String& firmwar
 VirtualAmplifier::~VirtualAmplifier()
 {
     system.detach(*this);
+    system.forget(*this);
 }
 
 VirtualAmplifier::Identity VirtualAmplifier::identity() const

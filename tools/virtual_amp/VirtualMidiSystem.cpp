@@ -115,10 +115,40 @@ VirtualMidiSystem::~VirtualMidiSystem()
 void VirtualMidiSystem::attach(Device& device, const juce::String& portName, UsbIds usb)
 {
     const std::lock_guard guard(lock);
+    usb.place = getPlace(device);
     const auto owner = newUsbOwner(usb);
     inputs.push_back({nextPortId++, portName, &device, owner, portLag});
     outputs.push_back({nextPortId++, portName, &device, owner, portLag});
     usbEntries.push_back({&device, usb});
+}
+
+void VirtualMidiSystem::setPlace(Device& device, const juce::String& place)
+{
+    const std::lock_guard guard(lock);
+    places[&device] = place;
+}
+
+juce::String VirtualMidiSystem::newPlace()
+{
+    // Claims on a place are machine-wide: the places of every virtual system of every test process differ.
+    static const auto processToken = juce::Uuid().toString().substring(0, 12);
+    static std::atomic<int> lastPlace{0};
+    return "virtual " + processToken + "-" + juce::String(++lastPlace);
+}
+
+juce::String VirtualMidiSystem::getPlace(Device& device)
+{
+    const std::lock_guard guard(lock);
+    auto& place = places[&device];
+    if (place.isEmpty())
+        place = newPlace();
+    return place;
+}
+
+void VirtualMidiSystem::forget(Device& device)
+{
+    const std::lock_guard guard(lock);
+    places.erase(&device);
 }
 
 void VirtualMidiSystem::detach(Device& device)
@@ -228,7 +258,11 @@ void VirtualMidiSystem::addOtherPorts(const juce::StringArray& inputNames,
     const std::lock_guard guard(lock);
     std::optional<UsbPortOwner> owner;
     if (usb)
+    {
+        if (usb->place.isEmpty())
+            usb->place = newPlace();
         owner = newUsbOwner(*usb);
+    }
     for (const auto& name : inputNames)
         inputs.push_back({nextPortId++, name, nullptr, owner});
     for (const auto& name : outputNames)

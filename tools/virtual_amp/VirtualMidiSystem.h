@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -22,7 +23,13 @@ public:
 
     std::recursive_mutex& worldLock() override { return lock; }
 
+    /** A device keeps the place it was first attached at (a new one for each device, never the same twice on
+        this machine) through every re-enumeration, until setPlace moves its cable. */
     void attach(Device& device, const juce::String& portName, UsbIds usb) override;
+    /** Moves a device's cable to another port: from its next attachment on, it shows up there. */
+    void setPlace(Device& device, const juce::String& place);
+    juce::String getPlace(Device& device);
+    void forget(Device& device) override;
     void detach(Device& device) override;
     /** The device leaves at the host's first look at the ports or USB devices after `leaveAfter`; a "look"
         is one listing of the ports or the USB devices. */
@@ -108,6 +115,7 @@ private:
 
     /** The names of a port list, after noting that the host looked. */
     std::vector<MidiPortInfo> listPorts(const std::vector<Port>& ports);
+    static juce::String newPlace();
     /** A USB device as one enumeration of it: each attachment is another. */
     UsbPortOwner newUsbOwner(UsbIds usb);
     /** The listed port with this identifier, and its index in the listing; null when it is not listed. */
@@ -120,6 +128,7 @@ private:
     std::recursive_mutex lock;
     int nextPortId = 1;
     int nextUsbDevice = 1;
+    std::map<Device*, juce::String> places;
     bool portOwnersKnown = true;
     bool usbEnumerationFails = false;
     int otherReceived = 0;
