@@ -147,3 +147,89 @@ TEST(UpdateController, RunsEachRoadWithoutAWindowAndSaysWhatToShow)
         }
     }
 }
+
+TEST(UpdateController, RepairsOnlyTheErasedAmplifierWhereItIsPluggedIn)
+{
+    Rig rig;
+    VirtualAmplifier lx40(rig.midi, "LX40", Mode::application, 99);
+    auto& c = rig.controller;
+    ASSERT_TRUE(rig.runUntil([&] { return c.getState() == UpdaterState::ErasedForRepair; }));
+    ASSERT_TRUE(lx40.wasFirmwareErased());
+    EXPECT_TRUE(c.holdsClaim()) << "an erased amplifier is claimed until its repair has ended";
+
+    // The erased LX40 takes its time to come back; meanwhile another amplifier's broken boot shows up as a
+    // generic loader at another port.
+    lx40.unplug();
+    VirtualAmplifier other(rig.midi, "LC20", Mode::genericBoot, 0);
+    const auto until = rig.clock.now + 10000;
+    ASSERT_TRUE(rig.runUntil([&] { return rig.clock.now >= until; }));
+    EXPECT_EQ(c.getState(), UpdaterState::ErasedForRepair);
+    EXPECT_TRUE(other.getReceived().empty()) << "another amplifier's loader receives nothing";
+
+    lx40.plugIn();
+    ASSERT_TRUE(rig.runUntil([&] { return c.getView().statusText == uiTexts::allFine; }))
+        << rig.owner.states().joinIntoString(" / ");
+    EXPECT_EQ(lx40.getCompletedImages(), 1);
+    EXPECT_EQ(lx40.getFirmwareVersion(), 131);
+    EXPECT_TRUE(other.getReceived().empty());
+    EXPECT_FALSE(c.holdsClaim());
+}
+
+TEST(UpdateController, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
+{
+    struct Case
+    {
+        const char* name;
+        juce::int32 versionAfterUpdate; // 0: the image's own
+        const char* replacement;        // another amplifier plugged in at the same port instead; null: none
+        bool confirmed;
+    };
+    const Case cases[] = {
+        {"the image's own version", 0, nullptr, true},
+        {"another version the catalogue carries", 2282, nullptr, false},
+        {"another amplifier at the same port", 0, "LX60", false},
+    };
+    for (const auto& test : cases)
+    {
+        SCOPED_TRACE(test.name);
+        struct Judging : Owner
+        {
+            void updateJudged(bool confirmed, juce::int32) override { judgements.push_back(confirmed); }
+            std::vector<bool> judgements;
+        };
+        Rig rig;
+        Judging owner;
+        UpdateController c(rig.deviceCom, owner);
+        auto step = [&]
+        {
+            rig.clock.step(
+                rig.deviceCom.midiInterface, rig.midi, [&] { return c.tick(); }, [&] { c.markSteady(); });
+        };
+        auto runUntil = [&](auto done) { return ProgramClock::runUntil(step, done, 300000); };
+
+        auto amp = std::make_unique<VirtualAmplifier>(rig.midi, "LX40", Mode::boot, 0);
+        const auto place = rig.midi.getPlace(*amp);
+        if (test.versionAfterUpdate != 0)
+            amp->setVersionAfterUpdate(test.versionAfterUpdate);
+        if (test.replacement != nullptr)
+            amp->setRestartDelay(std::chrono::hours(1));
+        ASSERT_TRUE(runUntil([&] { return c.getState() == UpdaterState::Idle && c.getView().updateEnabled; }));
+        c.pressUpdate();
+        ASSERT_TRUE(runUntil([&] { return amp->getCompletedImages() == 1; }));
+
+        std::unique_ptr<VirtualAmplifier> replacement;
+        if (test.replacement != nullptr)
+        {
+            amp.reset();
+            replacement = std::make_unique<VirtualAmplifier>(rig.midi, test.replacement, Mode::application, 131);
+            replacement->unplug();
+            rig.midi.setPlace(*replacement, place);
+            replacement->plugIn();
+        }
+        ASSERT_TRUE(runUntil([&] { return !owner.judgements.empty() && c.isSteady(); }))
+            << owner.states().joinIntoString(" / ");
+        EXPECT_EQ(owner.judgements, std::vector<bool>{test.confirmed});
+        EXPECT_EQ(c.getView().statusText, test.confirmed ? uiTexts::allFine : uiTexts::notConfirmedStatus);
+        EXPECT_FALSE(c.holdsClaim());
+    }
+}

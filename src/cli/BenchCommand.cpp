@@ -104,7 +104,9 @@ Exit status:
   3    no amplifier found in time
   4    refused: nothing was sent (or a repair is needed and --repair was not given)
   5    broken off part-way: the amplifier has no working firmware; bring it into update mode and run again
-  6    not confirmed: the image went out, but the amplifier did not come back with an accepted version
+  6    not confirmed: the image went out, but the amplifier did not come back where it was as the image's
+       model with the image's version
+  7    another program is updating the amplifier found: nothing was sent to it
   130  stopped by the user before anything was sent
 
 A bench loop: while lclx-update update --wait 600; do :; done
@@ -146,6 +148,18 @@ void BenchSession::logLine(const juce::String& line)
 {
     if (line.startsWith(uiTexts::sleepNotHeldLog))
         err << line.upToFirstOccurrenceOf(uiTexts::logSeparator, false, false) << "\n" << std::flush;
+}
+
+void BenchSession::claimedElsewhere()
+{
+    claimSeen = true;
+    pressed = false; // pressed again once the other program is done
+    report("claimed", uiTexts::claimedElsewhere);
+}
+
+void BenchSession::updateJudged(bool confirmed, juce::int32 version)
+{
+    judgement = Judgement{confirmed, version};
 }
 
 bool BenchSession::tick()
@@ -336,6 +350,7 @@ void BenchSession::tickUpdate()
             controller.getView().updateEnabled)
         {
             pressed = true;
+            claimSeen = false;
             controller.pressUpdate();
             if (deviceCom.getRunOutcome() == RunOutcome::refused)
             {
@@ -365,7 +380,11 @@ void BenchSession::tickUpdate()
             lastWaitNotice = controller.getView().barText;
             report("waiting", lastWaitNotice + ": nothing to do; waiting for an amplifier in update mode.");
         }
-        if (elapsedMs() >= options.waitSeconds * 1000)
+        if (elapsedMs() >= options.waitSeconds * 1000 && claimSeen)
+            finish(BenchExit::claimedElsewhere, juce::String(uiTexts::claimedElsewhere) +
+                                                    " Nothing was sent to it within " +
+                                                    juce::String(options.waitSeconds) + " s.");
+        else if (elapsedMs() >= options.waitSeconds * 1000)
             finish(BenchExit::noAmplifier,
                    "No amplifier in update mode within " + juce::String(options.waitSeconds) + " s.");
         return;
@@ -399,14 +418,16 @@ void BenchSession::tickUpdate()
     }
     if (!delivered)
         return;
-    if (state == UpdaterState::AppMode && controller.isSteady() && controller.getAppFirmwareVersion() != 0)
+    if (judgement)
     {
-        const auto version = controller.getAppFirmwareVersion();
-        const auto runs = modelName + " runs firmware " + juce::String(version);
-        if (deviceCom.isAcceptedFirmwareVersion(version))
+        const auto runs = modelName + " runs firmware " + juce::String(judgement->version);
+        if (judgement->confirmed)
             finish(BenchExit::confirmed, runs + ": update confirmed.");
-        else
+        else if (!deviceCom.isAcceptedFirmwareVersion(judgement->version))
             finish(BenchExit::notConfirmed, runs + ", which it must not keep: update not confirmed.");
+        else
+            finish(BenchExit::notConfirmed,
+                   runs + ", not the model and version just sent: update not confirmed.");
         return;
     }
     if (elapsedMs() - deliveredAtMs > confirmTimeoutMs)

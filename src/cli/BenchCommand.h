@@ -15,7 +15,8 @@ enum class BenchExit : int
     noAmplifier = 3,  // no amplifier was found within the time given
     refused = 4,      // nothing was sent: the update was refused, or a repair is needed and was not allowed
     brokenOff = 5,    // a run was broken off part-way: the amplifier has no working firmware
-    notConfirmed = 6, // the image went out, but the amplifier did not come back with an accepted version
+    notConfirmed = 6, // the image went out, but the amplifier did not come back as the image's model and version
+    claimedElsewhere = 7, // the amplifier found is being updated by another program; nothing was sent to it
     interrupted = 130 // stopped by the user before anything was sent
 };
 
@@ -77,6 +78,8 @@ public:
 private:
     /** The log's lines are the window's; only a sleep that could not be held off is told here. */
     void logLine(const juce::String& line) override;
+    void claimedElsewhere() override;
+    void updateJudged(bool confirmed, juce::int32 version) override;
     void tickList();
     void tickUpdate();
     void finish(BenchExit code, const juce::String& text);
@@ -107,4 +110,12 @@ private:
     juce::String lastWaitNotice;
     juce::String modelName;
     int erasedAtMs = -1;
+    /** The amplifier found last is being updated by another program. */
+    bool claimSeen = false;
+    struct Judgement
+    {
+        bool confirmed;
+        juce::int32 version;
+    };
+    std::optional<Judgement> judgement;
 };

@@ -1,5 +1,6 @@
 #include "ui/UpdateController.h"
 
+#include "engine/KnownDeviceTable.h"
 #include "ui/HelpTexts.h"
 #include "ui/UiTexts.h"
 
@@ -356,8 +357,7 @@ void UpdateController::onBadBootDetected()
         state = UpdaterState::AppMode;
         return;
     }
-    const auto* model = findKnownDevice(deviceCom.midiInterface.knownDevices, [this](const KnownDevice& d)
-                                        { return d.firmwareKey == autoUpdateName; });
+    const auto* model = findKnownDeviceByKey(deviceCom.midiInterface.knownDevices, autoUpdateName);
 
     if (deviceCom.eraseDevice(deviceCom.getConnectedDeviceCode()))
     {
