@@ -2,6 +2,7 @@
 #include "support/LinkHelpers.h"
 #include "support/ProgramClock.h"
 #include "support/SmallImages.h"
+#include "ui/UiTexts.h"
 
 #include <sstream>
 
@@ -232,4 +233,45 @@ TEST(BenchCommand, ExportWritesEveryImageAsThePackerMadeIt)
     }
     EXPECT_EQ(folder.findChildFiles(juce::File::findFiles, false).size(), catalogue.size());
     folder.deleteRecursively();
+}
+
+TEST(BenchCommand, OfTwoUpdatersOnOneAmplifierOneSendsAndTheOtherSeesItClaimed)
+{
+    // The window's controller and the command line, side by side on the same amplifier, both pressing
+    // Update as soon as it is offered.
+    struct Window : UpdateController::Listener
+    {
+        void logLine(const juce::String&) override {}
+        void claimedElsewhere() override { ++claimsSeen; }
+        int claimsSeen = 0;
+    };
+    Bench bench({"update", "--wait", "20"});
+    DeviceCom windowCom{DeviceComSeams{.ports = &bench.midi,
+                                       .enumerateUsb = bench.midi.usbEnumerator(),
+                                       .fillCatalogue = smallImageCatalogue(3),
+                                       .holdOffSleep = bench.sleep.inhibitor()}};
+    Window window;
+    UpdateController controller(windowCom, window);
+    ProgramClock windowClock;
+    VirtualAmplifier amp(bench.midi, "LX40", Mode::boot, 0);
+
+    const bool ended = ProgramClock::runUntil(
+        [&]
+        {
+            windowClock.step(
+                windowCom.midiInterface, bench.midi, [&] { return controller.tick(); },
+                [&] { controller.markSteady(); });
+            if (controller.getState() == UpdaterState::Idle && controller.getView().updateEnabled)
+                controller.pressUpdate();
+            bench.step();
+        },
+        [&] { return bench.session->getExit().has_value() && !controller.holdsClaim(); }, 200000);
+    ASSERT_TRUE(ended) << bench.said();
+
+    EXPECT_EQ(amp.getCompletedImages(), 1) << bench.said();
+    EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
+    const bool benchSent = *bench.session->getExit() == BenchExit::confirmed;
+    const bool benchSawClaim = bench.said().contains(uiTexts::claimedElsewhere);
+    EXPECT_NE(benchSent, benchSawClaim) << bench.said();
+    EXPECT_EQ(window.claimsSeen > 0, benchSent) << "the one that did not send says so";
 }

@@ -213,7 +213,8 @@ TEST(UpdateController, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
             amp->setVersionAfterUpdate(test.versionAfterUpdate);
         if (test.replacement != nullptr)
             amp->setRestartDelay(std::chrono::hours(1));
-        ASSERT_TRUE(runUntil([&] { return c.getState() == UpdaterState::Idle && c.getView().updateEnabled; }));
+        ASSERT_TRUE(
+            runUntil([&] { return c.getState() == UpdaterState::Idle && c.getView().updateEnabled; }));
         c.pressUpdate();
         ASSERT_TRUE(runUntil([&] { return amp->getCompletedImages() == 1; }));
 
@@ -221,7 +222,8 @@ TEST(UpdateController, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
         if (test.replacement != nullptr)
         {
             amp.reset();
-            replacement = std::make_unique<VirtualAmplifier>(rig.midi, test.replacement, Mode::application, 131);
+            replacement =
+                std::make_unique<VirtualAmplifier>(rig.midi, test.replacement, Mode::application, 131);
             replacement->unplug();
             rig.midi.setPlace(*replacement, place);
             replacement->plugIn();

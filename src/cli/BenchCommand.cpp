@@ -378,6 +378,7 @@ void BenchSession::tickUpdate()
             controller.getAppFirmwareVersion() != 0 && controller.getView().barText != lastWaitNotice)
         {
             lastWaitNotice = controller.getView().barText;
+            claimSeen = false; // what was claimed has been given back
             report("waiting", lastWaitNotice + ": nothing to do; waiting for an amplifier in update mode.");
         }
         if (elapsedMs() >= options.waitSeconds * 1000 && claimSeen)

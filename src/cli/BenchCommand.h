@@ -15,9 +15,10 @@ enum class BenchExit : int
     noAmplifier = 3,  // no amplifier was found within the time given
     refused = 4,      // nothing was sent: the update was refused, or a repair is needed and was not allowed
     brokenOff = 5,    // a run was broken off part-way: the amplifier has no working firmware
-    notConfirmed = 6, // the image went out, but the amplifier did not come back as the image's model and version
+    notConfirmed =
+        6, // the image went out, but the amplifier did not come back as the image's model and version
     claimedElsewhere = 7, // the amplifier found is being updated by another program; nothing was sent to it
-    interrupted = 130 // stopped by the user before anything was sent
+    interrupted = 130     // stopped by the user before anything was sent
 };
 
 /** What `lclx-update` was asked to do. */

@@ -30,7 +30,8 @@ std::vector<MidiPortInfo> portsOfDevice(const std::vector<MidiPortInfo>& ports, 
             untold.push_back(port);
         else if (port.owner.usb && port.owner.usb->ids.vendorId == maker::usbVendorId &&
                  port.owner.usb->ids.productId == productId &&
-                 (place.isEmpty() || port.owner.usb->ids.place.isEmpty() || port.owner.usb->ids.place == place))
+                 (place.isEmpty() || port.owner.usb->ids.place.isEmpty() ||
+                  port.owner.usb->ids.place == place))
             own.push_back(port);
     }
     return own.empty() ? untold : own;
@@ -235,10 +236,11 @@ std::vector<UsbIds> MidiInterfaceClass::candidateDevices() const
     std::erase_if(devices,
                   [this](const UsbIds& d)
                   {
-                      const bool appMode = findKnownDevice(knownDevices, [&d](const KnownDevice& k)
-                                                           { return k.appProductId == d.productId; }) != nullptr;
-                      return appMode && d.place.isNotEmpty() && d.place != keptPlace.value_or(juce::String()) &&
-                             AmplifierClaim::isHeld(d.place);
+                      const bool appMode =
+                          findKnownDevice(knownDevices, [&d](const KnownDevice& k)
+                                          { return k.appProductId == d.productId; }) != nullptr;
+                      return appMode && d.place.isNotEmpty() &&
+                             d.place != keptPlace.value_or(juce::String()) && AmplifierClaim::isHeld(d.place);
                   });
     return devices;
 }
@@ -276,10 +278,10 @@ void MidiInterfaceClass::watchConnection()
     if (scanUsbDevices(enumerateUsb))
     {
         const auto devices = getPresentUsbDevices();
-        const bool stillThere =
-            std::any_of(devices.begin(), devices.end(),
-                        [&](const UsbIds& d)
-                        { return d.productId == followed && (connectedPlace.isEmpty() || d.place == connectedPlace); });
+        const bool stillThere = std::any_of(
+            devices.begin(), devices.end(),
+            [&](const UsbIds& d)
+            { return d.productId == followed && (connectedPlace.isEmpty() || d.place == connectedPlace); });
         if (!stillThere)
         {
             resetConnection();
@@ -323,11 +325,12 @@ void MidiInterfaceClass::discover()
     const auto candidates = candidateDevices();
     auto isCandidate = [&candidates](int productId)
     {
-        return productId != 0 && std::any_of(candidates.begin(), candidates.end(),
-                                             [productId](const UsbIds& d) { return d.productId == productId; });
+        return productId != 0 &&
+               std::any_of(candidates.begin(), candidates.end(),
+                           [productId](const UsbIds& d) { return d.productId == productId; });
     };
-    if (const auto* app = findKnownDevice(knownDevices, [&](const KnownDevice& d)
-                                          { return isCandidate(d.appProductId); }))
+    if (const auto* app =
+            findKnownDevice(knownDevices, [&](const KnownDevice& d) { return isCandidate(d.appProductId); }))
     {
         followedProductId = app->appProductId;
         connectedPlace = placeOfCandidate(followedProductId);

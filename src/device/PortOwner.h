@@ -39,8 +39,9 @@ PortOwnership findPortOwner(const juce::String& identifier);
     without a USB vendor and product belongs to no USB device; an identifier that is no path says nothing. */
 PortOwnership portOwnerFromInterfacePath(std::string_view path);
 
-/** The device instance a Windows MIDI device interface path names ("USB\VID_2A5A&PID_0044&MI_00\7&1A2B&0&0000"
-    for the path above); empty for an identifier that is no such path. */
+/** The device instance a Windows MIDI device interface path names
+   ("USB\VID_2A5A&PID_0044&MI_00\7&1A2B&0&0000" for the path above); empty for an identifier that is no such
+   path. */
 std::string deviceInstanceOfInterfacePath(std::string_view path);
 
 /** The client number in the framework's identifier of an ALSA sequencer port ("20-0": client 20, port 0). */

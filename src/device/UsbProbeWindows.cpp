@@ -27,8 +27,8 @@ DEVINST usbDeviceOf(DEVINST node, const char* instanceId)
     location ("Port_#0004.Hub_#0001"); empty when Windows says neither. */
 juce::String placeOfNode(DEVINST node)
 {
-    for (const ULONG property : {static_cast<ULONG>(CM_DRP_LOCATION_PATHS),
-                                 static_cast<ULONG>(CM_DRP_LOCATION_INFORMATION)})
+    for (const ULONG property :
+         {static_cast<ULONG>(CM_DRP_LOCATION_PATHS), static_cast<ULONG>(CM_DRP_LOCATION_INFORMATION)})
     {
         char text[1024] = {};
         ULONG size = sizeof(text) - 2;

@@ -106,7 +106,8 @@ juce::String UpdateController::claimPlace() const
     const auto& link = deviceCom.midiInterface;
     if (const auto place = link.getConnectedPlace(); place.isNotEmpty())
         return place;
-    const auto productId = link.bootDetected ? link.bootProductId.load() : link.getConnectedDevice().appProductId;
+    const auto productId =
+        link.bootDetected ? link.bootProductId.load() : link.getConnectedDevice().appProductId;
     return "usb product " + juce::String::toHexString(productId).paddedLeft('0', 4);
 }
 
