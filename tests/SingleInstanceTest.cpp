@@ -66,13 +66,14 @@ TEST(SingleInstance, OnlyALaterInstanceOfTheSameUserBringsTheFirstForward)
         say(first.getChannelFile(), std::string(1 << 20, 'f'));
         say(first.getChannelFile(), "front" + std::string(SingleInstance::longestMessage, ' '));
 
-        // (The lock is the system's, held per process: two programs try it in the window tests.)
         SingleInstance later(name, folder);
+        EXPECT_FALSE(later.isFirst()) << "the first instance's claim holds in its own process too";
         EXPECT_TRUE(later.notifyFirst());
         EXPECT_TRUE(dispatchUntil([&starts] { return starts > 0; }));
         // The callers before were served first, one at a time: had any counted, it would have shown by now.
         EXPECT_EQ(starts, 1);
     }
     EXPECT_FALSE(folder.getChildFile(name + ".socket").exists()) << "the socket file goes with the instance";
+    EXPECT_TRUE(SingleInstance(name, folder).isFirst()) << "the claim goes with the instance";
     folder.deleteRecursively();
 }

@@ -20,6 +20,7 @@
 namespace
 {
 constexpr const char* instanceNamePrefix = "LCLX_Software_Updater_";
+constexpr const char* instanceClaimPrefix = "lclx-updater/instance/";
 constexpr const char* bringToFrontMessage = "front";
 /** How long a caller has to say its message, and a later instance to reach the first. */
 constexpr int callerTimeoutMs = 1000;
@@ -264,16 +265,21 @@ SingleInstance::SingleInstance() : SingleInstance(instanceName(), defaultChannel
 SingleInstance::SingleInstance(const juce::String& instance, const juce::File& folder)
     : name(instance),
       channelFile(folder == juce::File() ? juce::File() : folder.getChildFile(channelFileName(instance))),
-      lock(instance)
+      lock(ExclusiveClaim::take(instanceClaimPrefix + instance, ExclusiveClaim::Scope::user))
 {
-    first = lock.enter(0);
+    first = lock != nullptr;
+#if !JUCE_WINDOWS
+    // The name is known to every user: one that another user's process holds is a squatter, not this user's
+    // instance. Amplifiers stay safe either way, each claimed on its own while it is updated.
+    const auto holder = ExclusiveClaim::getHolderUserId(instanceClaimPrefix + instance);
+    if (!first && holder && *holder != static_cast<juce::int64>(::getuid()))
+        first = true;
+#endif
 }
 
 SingleInstance::~SingleInstance()
 {
     listener.reset();
-    if (first)
-        lock.exit();
 }
 
 bool SingleInstance::listen(std::function<void()> onAnotherStart)

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "device/ExclusiveClaim.h"
+
 #include <juce_events/juce_events.h>
 
 #include <functional>
 #include <memory>
 
-/** One updater per user: the first instance holds a lock named after the user and listens on a channel that
-    only the same user can use; a later one tells the first to come to the front, and ends. Two updaters must
-    never erase and stream to the same amplifier.
+/** One updater per user: the first instance holds a claim named after the user (a claim the kernel releases
+    when its holder ends, with no file to plant or delete; one that another user's process took first is not
+    taken for this user's instance) and listens on a channel that only the same user can use; a later one
+    tells the first to come to the front, and ends.
 
     The channel: on Linux and macOS a socket file, mode 0600, in the user's runtime folder; on Windows a
     loopback port whose number and secret are in a file of the user's application data, and a caller says the
@@ -22,7 +25,7 @@ public:
     SingleInstance(const juce::String& name, const juce::File& folder);
     ~SingleInstance();
 
-    /** True in the first instance: it holds the lock. */
+    /** True in the first instance: it holds the claim, or another user's process squats the name. */
     bool isFirst() const { return first; }
     /** In the first instance: `onAnotherStart` runs on the message thread whenever a later one starts. False
         when the channel cannot be opened (the instance then runs without it). */
@@ -39,7 +42,7 @@ private:
 
     juce::String name;
     juce::File channelFile;
-    juce::InterProcessLock lock;
+    std::unique_ptr<ExclusiveClaim> lock;
     bool first = false;
     std::unique_ptr<Listener> listener;
 

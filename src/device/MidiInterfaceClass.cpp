@@ -1,6 +1,6 @@
 #include "device/MidiInterfaceClass.h"
 
-#include "device/AmplifierClaim.h"
+#include "device/ExclusiveClaim.h"
 #include "device/MakerIds.h"
 #include "device/SysEx.h"
 
@@ -240,7 +240,7 @@ std::vector<UsbIds> MidiInterfaceClass::candidateDevices() const
                           findKnownDevice(knownDevices, [&d](const KnownDevice& k)
                                           { return k.appProductId == d.productId; }) != nullptr;
                       return appMode && d.place.isNotEmpty() &&
-                             d.place != keptPlace.value_or(juce::String()) && AmplifierClaim::isHeld(d.place);
+                             d.place != keptPlace.value_or(juce::String()) && amplifierClaim::isHeld(d.place);
                   });
     return devices;
 }

@@ -115,7 +115,7 @@ bool UpdateController::claimAmplifier()
 {
     if (claim != nullptr)
         return true;
-    claim = AmplifierClaim::take(claimPlace());
+    claim = amplifierClaim::take(claimPlace());
     if (claim == nullptr)
         return false;
     deviceCom.midiInterface.keepToPlace(deviceCom.midiInterface.getConnectedPlace());
@@ -132,7 +132,7 @@ void UpdateController::releaseAmplifier()
 
 bool UpdateController::isClaimedElsewhere() const
 {
-    return claim == nullptr && AmplifierClaim::isHeld(claimPlace());
+    return claim == nullptr && amplifierClaim::isHeld(claimPlace());
 }
 
 void UpdateController::showClaimedElsewhere()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/AmplifierClaim.h"
+#include "device/ExclusiveClaim.h"
 #include "engine/DeviceCom.h"
 #include "ui/UpdaterState.h"
 
@@ -155,7 +155,7 @@ private:
     /** An amplifier was erased and has not yet reported a firmware version again. */
     bool repairPending = false;
     bool repairsAllowed = true;
-    std::unique_ptr<AmplifierClaim> claim;
+    std::unique_ptr<ExclusiveClaim> claim;
     bool claimNoticeGiven = false;
     /** The product ID of the erased model's own generic boot loader: no other loader takes its repair. */
     int repairLoaderProductId = 0;
