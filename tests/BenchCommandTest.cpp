@@ -29,9 +29,7 @@ struct Bench
 
     void step()
     {
-        clock.step(
-            session->deviceCom.midiInterface, midi, [this] { return session->tick(); },
-            [this] { session->markSteady(); });
+        clock.step(session->deviceCom.midiInterface, midi, [this] { session->step(); });
     }
 
     /** Runs until the session ends (or `interruptAt` holds, once per interruption asked) and returns its exit
@@ -258,9 +256,7 @@ TEST(BenchCommand, OfTwoUpdatersOnOneAmplifierOneSendsAndTheOtherSeesItClaimed)
     const bool ended = ProgramClock::runUntil(
         [&]
         {
-            windowClock.step(
-                windowCom.midiInterface, bench.midi, [&] { return controller.tick(); },
-                [&] { controller.markSteady(); });
+            windowClock.step(windowCom.midiInterface, bench.midi, [&] { controller.step(); });
             if (controller.getState() == UpdaterState::Idle && controller.getView().updateEnabled)
                 controller.pressUpdate();
             bench.step();

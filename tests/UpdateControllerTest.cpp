@@ -36,9 +36,7 @@ struct Rig
 {
     void step()
     {
-        clock.step(
-            deviceCom.midiInterface, midi, [this] { return controller.tick(); },
-            [this] { controller.markSteady(); });
+        clock.step(deviceCom.midiInterface, midi, [this] { controller.step(); });
     }
     template <typename Predicate> bool runUntil(Predicate done)
     {
@@ -200,11 +198,7 @@ TEST(UpdateController, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
         Rig rig;
         Judging owner;
         UpdateController c(rig.deviceCom, owner);
-        auto step = [&]
-        {
-            rig.clock.step(
-                rig.deviceCom.midiInterface, rig.midi, [&] { return c.tick(); }, [&] { c.markSteady(); });
-        };
+        auto step = [&] { rig.clock.step(rig.deviceCom.midiInterface, rig.midi, [&] { c.step(); }); };
         auto runUntil = [&](auto done) { return ProgramClock::runUntil(step, done, 300000); };
 
         auto amp = std::make_unique<VirtualAmplifier>(rig.midi, "LX40", Mode::boot, 0);

@@ -4,8 +4,9 @@
 # its evidence in $2 and the verdict in $2/result.
 #   road.sh model-boot|generic-boot|bad-firmware|lc20d-repair|cable-pulled|bench|wine-model-boot|wine-generic-boot OUT
 # model-boot also has another USB-MIDI device and a program's virtual port come and go during the update;
-# bad-firmware has every MIDI port listed 3 s after its USB identity. bench runs the command line instead of
-# the window: list, update, list. wine-<road> runs the Windows program under Wine instead (the test program
+# bad-firmware has every MIDI port listed 3 s after its USB identity, and the erased LX40 off the bus for 10 s
+# while another amplifier's generic loader is connected to the second port. bench runs the command line
+# instead of the window: list, two updates started together on the one amplifier, list. wine-<road> runs the Windows program under Wine instead (the test program
 # lclx_wine_road_updater: the USB list from sysfs, the ports under Windows' names), up to "Updated!".
 set -u
 ROAD="$1"
@@ -54,7 +55,8 @@ wait_for() {
 }
 logged() { grep -q -- "$1" "$LOG" 2>/dev/null; }
 # The amplifier's record is read by the judge alone: whether it shows an event yet (judge.py --seen).
-recorded() { /usr/bin/python3 "$ROOT/scripts/vm/judge.py" "$RECORD" --seen "$1"; }
+recorded() { /usr/bin/python3 "$ROOT/scripts/vm/judge.py" "${2:-$RECORD}" --seen "$1"; }
+OTHER_RECORD="$OUT/other-amplifier.txt"
 # The state lines of the log after the first line holding $1, one per line.
 states_after() { sed -n "/$1/,\$p" "$LOG" | sed -n 's/^State: \([^\t]*\).*/\1/p' | sed 's/ *$//'; }
 shot() {
@@ -134,7 +136,7 @@ amp_args=()
 case "$BASE" in
 model-boot) amp_args=(--key LX40 --mode boot --version 0) ;;
 generic-boot) amp_args=(--key LX60 --mode generic --version 0) ;;
-bad-firmware) amp_args=(--key LX40 --mode app --version 99) ;;
+bad-firmware) amp_args=(--key LX40 --mode app --version 99 --restart-absence-ms 10000) ;;
 lc20d-repair) amp_args=(--key LC20-D_MKII --mode app --version 99) ;;
 cable-pulled) amp_args=(--key LX40 --mode boot --version 0 --unplug-after 40 --replug-after-ms 5000) ;;
 bench) amp_args=(--key LX60 --mode boot --version 0) ;;
@@ -153,8 +155,11 @@ finish() {
   stranger off
   kill "${app:-}" 2>/dev/null
   wait "${app:-}" 2>/dev/null
-  kill "$amp" 2>/dev/null
-  wait "$amp" 2>/dev/null
+  kill "$amp" ${other_amp:-} 2>/dev/null
+  wait "$amp" ${other_amp:-} 2>/dev/null
+  if [ -n "${other_amp:-}" ] && recorded image:1 "$OTHER_RECORD"; then
+    fail "the other amplifier's generic loader received image messages"
+  fi
   kill "${xserver:-}" 2>/dev/null
   cp "$LOG" "$OUT/updater-log.txt" 2>/dev/null
   dmesg >"$OUT/kernel.log"
@@ -204,8 +209,26 @@ if [ "$ROAD" = bench ]; then
   }
   bench_run list-before list || fail "list before the update did not exit with 0"
   grep -q "^LX60  update  " "$OUT/list-before.txt" || fail "list did not show the LX60 in update mode"
-  bench_run update update --wait 120 || fail "lclx-update update did not exit with 0"
-  grep -q "update confirmed" "$OUT/update.txt" || fail "lclx-update did not confirm the update"
+  # Two commands started together on the one amplifier (two terminals): one updates it, and the other,
+  # finding it claimed, sends it nothing and ends with 7 after its wait.
+  bench_run update-a update --wait 30 &
+  first=$!
+  bench_run update-b update --wait 30 &
+  second=$!
+  wait $first
+  first_code=$?
+  wait $second
+  second_code=$?
+  case "$first_code $second_code" in
+  "0 7") winner=a loser=b ;;
+  "7 0") winner=b loser=a ;;
+  *) fail "of two updates started together, one must exit with 0 and the other with 7: $first_code $second_code" ;;
+  esac
+  if [ -n "${winner:-}" ]; then
+    grep -q "update confirmed" "$OUT/update-$winner.txt" || fail "lclx-update did not confirm the update"
+    grep -q "Another program is updating this amplifier." "$OUT/update-$loser.txt" ||
+      fail "the second lclx-update did not say that another program was updating the amplifier"
+  fi
   bench_run list-after list || fail "list after the update did not exit with 0"
   grep -q "^LX60  application  firmware 131  update available: no" "$OUT/list-after.txt" ||
     fail "list did not show the LX60 back in application mode with firmware 131"
@@ -259,10 +282,26 @@ bad-firmware | lc20d-repair)
   wait_for 60 "the bad firmware found and erased" logged "State: Erased 4 Rpr." || finish
   shot erased
   alsa_state >"$OUT/alsa-at-erase.txt"
+  if [ "$ROAD" = bad-firmware ]; then
+    # 2 s after the erase, while the LX40 is still off the bus, the next amplifier is connected to the
+    # second port; its broken boot shows as the 0x0022 generic loader, under the same port name as the
+    # LX40's 0x4001 one. The repair must wait for the LX40's own loader at the LX40's own port.
+    sleep 2
+    "$BUILD/tools/lclx_gadget_amp" --key LC20 --mode generic --version 0 --udc dummy_udc.1 \
+      --record "$OTHER_RECORD" >"$OUT/other-amplifier.out" 2>&1 &
+    other_amp=$!
+    wait_for 30 "the other amplifier's loader on the bus" recorded attach "$OTHER_RECORD" || finish
+  fi
   ;;
 esac
 
 wait_for 30 "the update started" logged "State: Updating" || finish
+if [ "$ROAD" = bad-firmware ]; then
+  # Both loaders are there now, each at its own USB port.
+  list_ports "$OUT/ports.txt"
+  port_owned out "KW Amp Boot" "2a5a:4001 " || fail "the LX40's loader is not tied to its USB device"
+  port_owned out "KW Amp Boot" "2a5a:0022 " || fail "the other loader is not tied to its USB device"
+fi
 if [ "$ROAD" = model-boot ]; then
   # Part-way through the image another USB-MIDI device and a program's virtual port come and go.
   wait_for 60 "60 messages of the image" recorded image:60 || finish

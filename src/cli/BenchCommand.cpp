@@ -144,10 +144,10 @@ BenchSession::BenchSession(BenchOptions chosen, DeviceComSeams seams, std::ostre
     controller.setRepairsAllowed(options.command == BenchOptions::Command::update && options.repair);
 }
 
-void BenchSession::logLine(const juce::String& line)
+void BenchSession::sleepNotHeld(const juce::String& reason)
 {
-    if (line.startsWith(uiTexts::sleepNotHeldLog))
-        err << line.upToFirstOccurrenceOf(uiTexts::logSeparator, false, false) << "\n" << std::flush;
+    endProgressLine();
+    err << reason << "\n" << std::flush;
 }
 
 void BenchSession::claimedElsewhere()
@@ -162,10 +162,10 @@ void BenchSession::updateJudged(bool confirmed, juce::int32 version)
     judgement = Judgement{confirmed, version};
 }
 
-bool BenchSession::tick()
+void BenchSession::step()
 {
     ++ticks;
-    const bool factsChanged = controller.tick();
+    controller.step();
     if (!exit)
     {
         if (options.command == BenchOptions::Command::list)
@@ -173,7 +173,6 @@ bool BenchSession::tick()
         else
             tickUpdate();
     }
-    return factsChanged;
 }
 
 void BenchSession::report(const juce::String& event, const juce::String& text,

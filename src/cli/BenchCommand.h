@@ -58,9 +58,8 @@ public:
     BenchSession(BenchOptions options, DeviceComSeams seams, std::ostream& out, std::ostream& err,
                  bool terminal);
 
-    /** One tick; true when the facts changed and the steadiness period starts again. */
-    bool tick();
-    void markSteady() { controller.markSteady(); }
+    /** One step of the program's time, every UpdateController::tickIntervalMs. */
+    void step();
     /** Ctrl-C or SIGTERM. Outside a run it ends the session at once; during a run the first one warns, and a
         second within interruptWindowMs stops the run after its current message. */
     void interrupt();
@@ -77,8 +76,9 @@ public:
     static constexpr int listLookMs = 8000;
 
 private:
-    /** The log's lines are the window's; only a sleep that could not be held off is told here. */
-    void logLine(const juce::String& line) override;
+    /** The log's lines are the window's; what a bench must hear comes as events. */
+    void logLine(const juce::String&) override {}
+    void sleepNotHeld(const juce::String& reason) override;
     void claimedElsewhere() override;
     void updateJudged(bool confirmed, juce::int32 version) override;
     void tickList();

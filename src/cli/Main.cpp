@@ -31,44 +31,27 @@ bool isTerminal()
 #endif
 }
 
-/** Drives a session with the window's two timers on the message loop and ends the loop with it. */
-class SessionDriver : public juce::MultiTimer
+/** Steps a session on the message loop, as the window does, and ends the loop with it. */
+class SessionDriver : public juce::Timer
 {
 public:
-    explicit SessionDriver(BenchSession& s) : session(s)
-    {
-        startTimer(tickTimerId, UpdateController::tickIntervalMs);
-    }
-    ~SessionDriver() override { stopAllTimers(); }
+    explicit SessionDriver(BenchSession& s) : session(s) { startTimer(UpdateController::tickIntervalMs); }
+    ~SessionDriver() override { stopTimer(); }
 
-    void timerCallback(int timerID) override
+    void timerCallback() override
     {
-        if (timerID == steadinessTimerId)
-        {
-            session.markSteady();
-            return;
-        }
         for (const auto received = interruptsReceived.load(); handledInterrupts < received;
              ++handledInterrupts)
             session.interrupt();
-        if (session.tick())
-            startTimer(steadinessTimerId, UpdateController::steadinessIntervalMs);
+        session.step();
         if (session.getExit())
         {
-            stopAllTimers();
+            stopTimer();
             juce::MessageManager::getInstance()->stopDispatchLoop();
         }
     }
 
 private:
-    void stopAllTimers()
-    {
-        stopTimer(tickTimerId);
-        stopTimer(steadinessTimerId);
-    }
-
-    static constexpr int tickTimerId = 0;
-    static constexpr int steadinessTimerId = 1;
     BenchSession& session;
     int handledInterrupts = 0;
 };

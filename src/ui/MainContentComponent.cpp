@@ -155,7 +155,6 @@ void MainContentComponent::paintOverChildren(juce::Graphics& g)
 MainContentComponent::~MainContentComponent()
 {
     stopTimer(tickTimerId);
-    stopTimer(steadinessTimerId);
 }
 
 void MainContentComponent::requestQuit(std::function<void()> quit)
@@ -273,17 +272,11 @@ void MainContentComponent::buttonClicked(juce::Button* button)
 
 void MainContentComponent::timerCallback(int timerID)
 {
-    if (timerID == steadinessTimerId)
-    {
-        controller.markSteady();
-        return;
-    }
     if (timerID != tickTimerId)
         return;
     answeredQuestion.reset();
     controller.chooseModel(modelSelector.getText());
-    if (controller.tick())
-        startTimer(steadinessTimerId, UpdateController::steadinessIntervalMs);
+    controller.step();
     render();
     progressBar.follow();
 }

@@ -28,7 +28,7 @@ public:
     /** Escape closes an open help page. */
     bool keyPressed(const juce::KeyPress& key) override;
     void focusOfChildComponentChanged(FocusChangeType) override { repaint(); }
-    /** Timer 0 is the 100 ms tick of the state machine, timer 1 the 2000 ms steadiness timer. */
+    /** Timer 0 steps the update controller every 100 ms, and shows what it says. */
     void timerCallback(int timerID) override;
 
     /** Quits through `quit` at once unless an update is in progress or an amplifier erased for a repair has
@@ -42,7 +42,6 @@ public:
     void setInfoPages(bool versionsOpen, bool voiceSlotOpen, bool bootOpen);
 
     static constexpr int tickTimerId = 0;
-    static constexpr int steadinessTimerId = 1;
 
     DeviceCom deviceCom;
     UpdateController controller{deviceCom, *this};

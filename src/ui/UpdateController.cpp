@@ -63,6 +63,18 @@ void UpdateController::chooseModel(const juce::String& displayName)
     chosenModel = displayName;
 }
 
+void UpdateController::step()
+{
+    elapsedMs += tickIntervalMs;
+    if (tick())
+        steadyAtMs = elapsedMs + steadinessIntervalMs;
+    if (steadyAtMs && elapsedMs >= *steadyAtMs)
+    {
+        markSteady();
+        *steadyAtMs += steadinessIntervalMs;
+    }
+}
+
 void UpdateController::markSteady()
 {
     usbSteady = true;
@@ -176,14 +188,16 @@ bool UpdateController::tick()
     }
 
     if (const auto failure = deviceCom.takeSleepHoldFailure(); failure.isNotEmpty())
+    {
         log(uiTexts::sleepNotHeldLog + failure);
+        listener.sleepNotHeld(uiTexts::sleepNotHeldLog + failure);
+    }
 
     const bool factsChanged = deviceConnected != lastDeviceConnected || bootValid != lastBootValid ||
                               bootGeneric != lastBootGeneric;
     if (factsChanged)
     {
         usbSteady = false;
-        ++factChanges;
         lastDeviceConnected = deviceConnected;
         lastBootValid = bootValid;
         lastBootGeneric = bootGeneric;

@@ -22,8 +22,9 @@ struct UpdateView
 /** The update state machine: follows the facts the link records and the engine's runs through ten states,
     acts on facts only once they have held still (the steadiness rule), breaks off a run whose amplifier
     left, erases an amplifier with firmware it must not keep and re-programs it, and tells its owner what to
-    show. The owner ticks it every tickIntervalMs and restarts a steadiness period of steadinessIntervalMs
-    whenever a tick says the facts changed; nothing here knows a widget or a terminal. */
+    show. It keeps its own time: its owner calls step() every tickIntervalMs (the product from one timer,
+    the tests from their clock), and a steadiness period of steadinessIntervalMs starts again whenever the
+    facts change; nothing here knows a widget or a terminal. */
 class UpdateController
 {
 public:
@@ -42,6 +43,8 @@ public:
         virtual void modelChoiceAsked() {}
         /** Help pages must make way for what the update shows. */
         virtual void pagesClosed() {}
+        /** Sleep could not be held off during a run: why, in a line of its own. */
+        virtual void sleepNotHeld(const juce::String& /*reason*/) {}
         /** The amplifier found is being updated by another program: nothing is sent to it here. */
         virtual void claimedElsewhere() {}
         /** The amplifier updated here came back at its place in application mode: `confirmed` when it is the
@@ -51,10 +54,9 @@ public:
 
     UpdateController(DeviceCom& engine, Listener& listener);
 
-    /** One tick of the state machine; true when the facts changed, and a steadiness period starts again. */
-    bool tick();
-    /** The facts have held still for a steadiness period. */
-    void markSteady();
+    /** One step of the program's time: a tick of the state machine, and the end of a steadiness period
+        once the facts have held still that long (again every period while they hold). */
+    void step();
     /** The model a generic boot loader is to be given; empty for none. */
     void chooseModel(const juce::String& displayName);
     /** Starts the update on offer (the Update button). */
@@ -66,8 +68,6 @@ public:
     const UpdateView& getView() const { return view; }
     UpdaterState getState() const { return state; }
     bool isSteady() const { return usbSteady; }
-    /** Counts the changes of the facts seen so far. */
-    int getFactChanges() const { return factChanges; }
     const juce::String& getChosenModel() const { return chosenModel; }
     /** The firmware key the last repair was started with. */
     const juce::String& getRepairKey() const { return autoUpdateName; }
@@ -93,6 +93,10 @@ public:
     static constexpr int erasedReturnWaitMs = 60000;
 
 private:
+    /** True when the facts changed, and a steadiness period starts again. */
+    bool tick();
+    /** The facts have held still for a steadiness period. */
+    void markSteady();
     void log(const juce::String& text);
     void logStateChange();
     void announceOnce(const juce::String& text);
@@ -131,7 +135,8 @@ private:
     UpdateView view;
 
     bool usbSteady = false;
-    int factChanges = 0;
+    juce::int64 elapsedMs = 0;
+    std::optional<juce::int64> steadyAtMs;
     bool deviceConnected = false;
     bool bootValid = false;
     bool bootGeneric = false;

@@ -9,9 +9,9 @@
 #include <thread>
 
 /** The program's time for an owner of the update controller, stepped 100 ms at a time in the order real time
-    would call its timers: the link's discovery tick, the controller's tick, and the steadiness timer that a
-    change of the facts restarts, each at the period the program gives it. The worker and the amplifier run
-    in real time beside it. */
+    would call its timers: the link's discovery tick at its period, then the owner's step (which steps the
+    controller, whose steadiness period counts these steps). The worker and the amplifier run in real time
+    beside it. */
 struct ProgramClock
 {
     static constexpr int tickMs = UpdateController::tickIntervalMs;
@@ -19,10 +19,9 @@ struct ProgramClock
     static constexpr int steadinessMs = UpdateController::steadinessIntervalMs;
     static_assert(discoveryMs % tickMs == 0, "the clock runs discovery on a tick");
 
-    /** `tick` runs the owner's tick and returns true when the facts changed; `markSteady` ends a steadiness
-        period. */
-    template <typename Tick, typename Steady>
-    void step(MidiInterfaceClass& link, VirtualMidiSystem& midi, Tick tick, Steady markSteady)
+    /** `stepOwner` runs the owner's step. */
+    template <typename StepOwner>
+    void step(MidiInterfaceClass& link, VirtualMidiSystem& midi, StepOwner stepOwner)
     {
         now += tickMs;
         if (now % discoveryMs == 0)
@@ -30,13 +29,7 @@ struct ProgramClock
             link.timerCallback();
             midi.waitForDeliveries();
         }
-        if (tick())
-            steadyDue = now + steadinessMs;
-        if (steadyDue && now >= *steadyDue)
-        {
-            markSteady();
-            steadyDue = *steadyDue + steadinessMs;
-        }
+        stepOwner();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
@@ -55,5 +48,4 @@ struct ProgramClock
     }
 
     juce::int64 now = 0;
-    std::optional<juce::int64> steadyDue;
 };

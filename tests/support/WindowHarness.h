@@ -43,18 +43,14 @@ struct Window
     /** 100 ms of the program's time. */
     void step()
     {
-        clock.step(
-            link(), midi,
-            [this]
-            {
-                const auto before = c->controller.getFactChanges();
-                c->timerCallback(MainContentComponent::tickTimerId);
-                ++ticks;
-                for (int s = 0; s < 3 && c->progressBar.isMoving(); ++s) // the bar's 30 ms steps
-                    c->progressBar.step();
-                return c->controller.getFactChanges() != before;
-            },
-            [this] { c->timerCallback(MainContentComponent::steadinessTimerId); });
+        clock.step(link(), midi,
+                   [this]
+                   {
+                       c->timerCallback(MainContentComponent::tickTimerId);
+                       ++ticks;
+                       for (int s = 0; s < 3 && c->progressBar.isMoving(); ++s) // the bar's 30 ms steps
+                           c->progressBar.step();
+                   });
     }
 
     template <typename Predicate> bool runUntil(Predicate done, int maxMs = 300000)

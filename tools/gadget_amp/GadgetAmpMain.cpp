@@ -4,7 +4,7 @@
 // device, so whatever talks to it goes through a real USB-MIDI host stack.
 //
 //   lclx_gadget_amp --key LX40 --mode app|boot|generic --version N --record FILE
-//                   [--unplug-after K] [--replug-after-ms MS] [--udc NAME]
+//                   [--unplug-after K] [--replug-after-ms MS] [--restart-absence-ms MS] [--udc NAME]
 //
 // It writes what it receives and what becomes of it to FILE (AmplifierRecord.h has the format), and runs
 // until SIGTERM or SIGINT.
@@ -43,7 +43,7 @@ std::string firstUdc()
 int main(int argc, char** argv)
 {
     std::string key, modeName, recordPath, udc;
-    int version = 0, unplugAfter = 0, replugAfterMs = -1;
+    int version = 0, unplugAfter = 0, replugAfterMs = -1, restartAbsenceMs = 0;
     for (int i = 1; i + 1 < argc; i += 2)
     {
         const std::string option = argv[i], value = argv[i + 1];
@@ -59,6 +59,8 @@ int main(int argc, char** argv)
             unplugAfter = std::atoi(value.c_str());
         else if (option == "--replug-after-ms")
             replugAfterMs = std::atoi(value.c_str());
+        else if (option == "--restart-absence-ms")
+            restartAbsenceMs = std::atoi(value.c_str());
         else if (option == "--udc")
             udc = value;
     }
@@ -72,7 +74,7 @@ int main(int argc, char** argv)
     {
         std::fprintf(stderr,
                      "usage: lclx_gadget_amp --key KEY --mode app|boot|generic --version N --record FILE "
-                     "[--unplug-after K] [--replug-after-ms MS] [--udc NAME]\n");
+                     "[--unplug-after K] [--replug-after-ms MS] [--restart-absence-ms MS] [--udc NAME]\n");
         return 2;
     }
     AmplifierRecord record;
@@ -85,6 +87,7 @@ int main(int argc, char** argv)
     GadgetHost host(udc, record);
     if (!host.create())
         return 1;
+    host.setRestartAbsence(std::chrono::milliseconds(restartAbsenceMs));
     std::signal(SIGTERM, [](int) { stopRequested = true; });
     std::signal(SIGINT, [](int) { stopRequested = true; });
 

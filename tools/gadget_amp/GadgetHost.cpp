@@ -18,8 +18,8 @@ static_assert(std::is_same_v<VirtualAmplifier::Clock, SysExCollector::Clock> &&
                   std::is_same_v<AmplifierRecord::Clock, SysExCollector::Clock>,
               "the kernel's arrival times are on the monotonic clock, as every time here");
 
-constexpr const char* gadgetDir = "/sys/kernel/config/usb_gadget/lclx_amp";
-constexpr const char* cardId = "LCLXAmp"; // the ALSA card of the gadget's own side
+constexpr const char* gadgetDirPrefix = "/sys/kernel/config/usb_gadget/lclx_amp";
+constexpr const char* cardIdPrefix = "LCLXAmp"; // the ALSA card of the gadget's own side
 constexpr const char* manufacturer = "Kestrel";
 /** How long the device stays away per host look it should miss, as the in-memory system counts them. */
 constexpr auto absencePerLook = std::chrono::milliseconds(300);
@@ -53,7 +53,20 @@ bool writeFile(const fs::path& path, const std::string& text)
 }
 } // namespace
 
-GadgetHost::GadgetHost(std::string udcName, AmplifierRecord& r) : udc(std::move(udcName)), record(r) {}
+/** Each UDC's amplifier is a gadget and a card of its own: none for the first ("dummy_udc.0"), else the
+    UDC's number. */
+static std::string suffixFor(const std::string& udc)
+{
+    const auto number = udc.substr(udc.find_last_of('.') + 1);
+    const bool numbered = !number.empty() && number.find_first_not_of("0123456789") == std::string::npos;
+    return numbered && number != "0" ? number : std::string();
+}
+
+GadgetHost::GadgetHost(std::string udcName, AmplifierRecord& r)
+    : udc(std::move(udcName)), gadgetDir(gadgetDirPrefix + suffixFor(udc)),
+      cardId(cardIdPrefix + suffixFor(udc)), record(r)
+{
+}
 
 GadgetHost::~GadgetHost()
 {
@@ -69,7 +82,7 @@ bool GadgetHost::create()
     fs::create_directories(dir / "configs/c.1/strings/0x409", error);
     if (error)
     {
-        std::fprintf(stderr, "lclx_gadget_amp: no configfs gadget at %s: %s\n", gadgetDir,
+        std::fprintf(stderr, "lclx_gadget_amp: no configfs gadget at %s: %s\n", gadgetDir.c_str(),
                      error.message().c_str());
         return false;
     }
@@ -124,8 +137,14 @@ void GadgetHost::reenumerate(Device&, std::chrono::milliseconds leaveAfter, cons
     actions.clear();
     const auto leaveAt = Clock::now() + leaveAfter;
     actions.push_back({leaveAt, Action::detach, {}, {}});
-    actions.push_back(
-        {leaveAt + absentListings * absencePerLook, Action::attach, portName.toStdString(), usb});
+    const auto absence = std::max<std::chrono::milliseconds>(absentListings * absencePerLook, restartAbsence);
+    actions.push_back({leaveAt + absence, Action::attach, portName.toStdString(), usb});
+}
+
+void GadgetHost::setRestartAbsence(std::chrono::milliseconds absence)
+{
+    const std::lock_guard guard(lock);
+    restartAbsence = absence;
 }
 
 void GadgetHost::sendToHost(Device&, const std::vector<std::uint8_t>& bytes)
@@ -188,7 +207,7 @@ void GadgetHost::perform(const Action& action)
 
 bool GadgetHost::bindTo(const std::string& name)
 {
-    const fs::path file = fs::path(gadgetDir) / "UDC";
+    const fs::path file = gadgetDir / "UDC";
     std::ifstream in(file);
     std::string bound;
     std::getline(in, bound);

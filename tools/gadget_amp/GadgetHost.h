@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,8 @@ public:
     void start(AmplifierHost::Device& device);
     /** Stops the loop thread and unbinds the gadget. */
     void stop();
+    /** A device that takes its time to restart: off the bus at least this long whenever it re-enumerates. */
+    void setRestartAbsence(std::chrono::milliseconds absence);
 
     std::recursive_mutex& worldLock() override { return lock; }
     void attach(Device&, const juce::String& portName, UsbIds usb) override;
@@ -40,6 +43,8 @@ public:
 
 private:
     using Clock = SysExCollector::Clock;
+
+    std::chrono::milliseconds restartAbsence{0};
 
     struct Action
     {
@@ -63,6 +68,8 @@ private:
     void take(std::uint8_t byte, Clock::time_point time);
 
     const std::string udc;
+    const std::filesystem::path gadgetDir;
+    const std::string cardId;
     AmplifierRecord& record;
     std::recursive_mutex lock;
     std::deque<Action> actions;
