@@ -1,6 +1,6 @@
+#include "engine/HelpTexts.h"
+#include "engine/UiTexts.h"
 #include "support/WindowHarness.h"
-#include "ui/HelpTexts.h"
-#include "ui/UiTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +95,7 @@ TEST(ScreenReader, ReadsEveryControlWithItsNameValueAndActionInEveryStateOfAnUpd
         VirtualAmplifier generic(w.midi, "LX60", Mode::genericBoot, 0);
         ASSERT_TRUE(w.runUntil(
             [&]
-            { return c.controller.getState() == UpdaterState::BootGeneric && c.modelSelector.isVisible(); }));
+            { return c.session.getState() == UpdaterState::BootGeneric && c.modelSelector.isVisible(); }));
         const auto selector = juce::String("combo box | ") + uiTexts::modelSelectorTitle + " | " +
                               uiTexts::modelSelectorDescription + " | ";
         EXPECT_EQ(readOut(c.modelSelector), selector + " | press");
@@ -106,8 +106,8 @@ TEST(ScreenReader, ReadsEveryControlWithItsNameValueAndActionInEveryStateOfAnUpd
     }
 
     VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
-    ASSERT_TRUE(w.runUntil(
-        [&] { return c.controller.getState() == UpdaterState::Idle && c.updateButton.isVisible(); }));
+    ASSERT_TRUE(
+        w.runUntil([&] { return c.session.getState() == UpdaterState::Idle && c.updateButton.isVisible(); }));
     EXPECT_EQ(tree(), expect(helpTexts::instructionsText, "KW LX40 found and ready for update |  | 0", "-",
                              updateReads("Update")));
 
@@ -137,8 +137,7 @@ TEST(ScreenReader, HearsWhatMustNotBeMissedOnceEachInOrder)
     auto clickWhenOffered = [](Window& w)
     {
         ASSERT_TRUE(w.runUntil(
-            [&]
-            { return w.c->controller.getState() == UpdaterState::Idle && w.c->updateButton.isEnabled(); }));
+            [&] { return w.c->session.getState() == UpdaterState::Idle && w.c->updateButton.isEnabled(); }));
         w.c->buttonClicked(&w.c->updateButton);
     };
     const Road roads[] = {
@@ -195,8 +194,8 @@ TEST(Keyboard, TabsThroughTheControlsInReadingOrderOpensAPageAndRunsAnUpdate)
     ShownWindow w;
     auto& c = *w.c;
     VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
-    ASSERT_TRUE(w.runUntil(
-        [&] { return c.controller.getState() == UpdaterState::Idle && c.updateButton.isVisible(); }));
+    ASSERT_TRUE(
+        w.runUntil([&] { return c.session.getState() == UpdaterState::Idle && c.updateButton.isVisible(); }));
     ASSERT_EQ(w.focused(), &c.updateButton) << "the Update button takes the focus when it is offered";
 
     // Reading order: (the selector, hidden here), Update, "i", the two page buttons; and back.
@@ -234,7 +233,7 @@ TEST(Keyboard, TabsThroughTheControlsInReadingOrderOpensAPageAndRunsAnUpdate)
         w.key(juce::KeyPress::tabKey);
     ASSERT_EQ(w.focused(), &c.updateButton) << "reachable again once the page is closed";
     w.key(juce::KeyPress::returnKey);
-    EXPECT_EQ(c.controller.getState(), UpdaterState::Updating);
+    EXPECT_EQ(c.session.getState(), UpdaterState::Updating);
     ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == uiTexts::allFine; }));
     EXPECT_EQ(amp.getCompletedImages(), 1);
 }

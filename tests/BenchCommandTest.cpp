@@ -1,8 +1,8 @@
 #include "cli/BenchCommand.h"
+#include "engine/UiTexts.h"
 #include "support/LinkHelpers.h"
 #include "support/ProgramClock.h"
 #include "support/SmallImages.h"
-#include "ui/UiTexts.h"
 
 #include <sstream>
 
@@ -29,7 +29,7 @@ struct Bench
 
     void step()
     {
-        clock.step(session->deviceCom.midiInterface, midi, [this] { session->step(); });
+        clock.step(session->session.deviceCom.midiInterface, midi, [this] { session->step(); });
     }
 
     /** Runs until the session ends (or `interruptAt` holds, once per interruption asked) and returns its exit
@@ -235,33 +235,33 @@ TEST(BenchCommand, ExportWritesEveryImageAsThePackerMadeIt)
 
 TEST(BenchCommand, OfTwoUpdatersOnOneAmplifierOneSendsAndTheOtherSeesItClaimed)
 {
-    // The window's controller and the command line, side by side on the same amplifier, both pressing
-    // Update as soon as it is offered.
-    struct Window : UpdateController::Listener
+    // The window's session and the command line, side by side on the same amplifier, both pressing Update
+    // as soon as it is offered.
+    struct Window : UpdateSession::Listener
     {
-        void logLine(const juce::String&) override {}
         void claimedElsewhere() override { ++claimsSeen; }
         int claimsSeen = 0;
     };
     Bench bench({"update", "--wait", "20"});
-    DeviceCom windowCom{DeviceComSeams{.ports = &bench.midi,
-                                       .enumerateUsb = bench.midi.usbEnumerator(),
-                                       .fillCatalogue = smallImageCatalogue(3),
-                                       .holdOffSleep = bench.sleep.inhibitor()}};
+    UpdateSession windowSession{DeviceComSeams{.ports = &bench.midi,
+                                               .enumerateUsb = bench.midi.usbEnumerator(),
+                                               .fillCatalogue = smallImageCatalogue(3),
+                                               .holdOffSleep = bench.sleep.inhibitor()}};
     Window window;
-    UpdateController controller(windowCom, window);
+    windowSession.addListener(&window);
     ProgramClock windowClock;
     VirtualAmplifier amp(bench.midi, "LX40", Mode::boot, 0);
 
     const bool ended = ProgramClock::runUntil(
         [&]
         {
-            windowClock.step(windowCom.midiInterface, bench.midi, [&] { controller.step(); });
-            if (controller.getState() == UpdaterState::Idle && controller.getView().updateEnabled)
-                controller.pressUpdate();
+            windowClock.step(windowSession.deviceCom.midiInterface, bench.midi,
+                             [&] { windowSession.step(); });
+            if (windowSession.getState() == UpdaterState::Idle && windowSession.getView().updateEnabled)
+                windowSession.pressUpdate();
             bench.step();
         },
-        [&] { return bench.session->getExit().has_value() && !controller.holdsClaim(); }, 200000);
+        [&] { return bench.session->getExit().has_value() && !windowSession.holdsClaim(); }, 200000);
     ASSERT_TRUE(ended) << bench.said();
 
     EXPECT_EQ(amp.getCompletedImages(), 1) << bench.said();
@@ -270,4 +270,5 @@ TEST(BenchCommand, OfTwoUpdatersOnOneAmplifierOneSendsAndTheOtherSeesItClaimed)
     const bool benchSawClaim = bench.said().contains(uiTexts::claimedElsewhere);
     EXPECT_NE(benchSent, benchSawClaim) << bench.said();
     EXPECT_EQ(window.claimsSeen > 0, benchSent) << "the one that did not send says so";
+    windowSession.removeListener(&window);
 }

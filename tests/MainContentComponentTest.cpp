@@ -1,9 +1,9 @@
 #include "ui/MainContentComponent.h"
+#include "engine/HelpTexts.h"
+#include "engine/UiTexts.h"
 #include "support/LinkHelpers.h"
 #include "support/SmallImages.h"
 #include "support/WindowHarness.h"
-#include "ui/HelpTexts.h"
-#include "ui/UiTexts.h"
 
 #include <thread>
 
@@ -43,9 +43,9 @@ TEST(UpdaterRoads, AModelBootIsOfferedUpdatedAndConfirmed)
     EXPECT_TRUE(isLogLine(w.log.lines[0], "State: Unknown State")) << w.log.lines[0];
     EXPECT_FALSE(c.progressBar.isMoving()) << "a bar with nothing new to show has nothing to wake for";
 
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::BootValid; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::BootValid; }));
     w.step();
-    EXPECT_EQ(c.controller.getState(), UpdaterState::Idle);
+    EXPECT_EQ(c.session.getState(), UpdaterState::Idle);
     ASSERT_EQ(w.log.lines.size(), 3);
     EXPECT_TRUE(isLogLine(w.log.lines[1], "State: Boot Valid   ")) << w.log.lines[1];
     EXPECT_TRUE(isLogLine(w.log.lines[2], "State: Idle State   ")) << w.log.lines[2];
@@ -59,18 +59,18 @@ TEST(UpdaterRoads, AModelBootIsOfferedUpdatedAndConfirmed)
     // A model chosen earlier for a generic boot plays no part for a model-specific one.
     c.modelSelector.setSelectedId(2, juce::dontSendNotification);
     c.buttonClicked(&c.updateButton);
-    EXPECT_EQ(c.controller.getState(), UpdaterState::Updating);
+    EXPECT_EQ(c.session.getState(), UpdaterState::Updating);
     EXPECT_FALSE(c.updateButton.isEnabled());
     EXPECT_TRUE(c.progressBar.isShowingPercentage());
     ASSERT_EQ(w.log.lines.size(), 4);
     EXPECT_TRUE(isLogLine(w.log.lines[3], "Upd. btn prsd @: 0.00")) << w.log.lines[3];
 
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Updated; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Updated; }));
     EXPECT_TRUE(c.progressBar.isMoving()) << "the stripes of a finished update keep moving";
     EXPECT_EQ(c.updateButton.getButtonText(), "Done");
     EXPECT_FALSE(c.updateButton.isEnabled());
     w.step();
-    EXPECT_EQ(c.controller.getState(), UpdaterState::AppMode);
+    EXPECT_EQ(c.session.getState(), UpdaterState::AppMode);
     EXPECT_EQ(c.statusLabel.getText(), "Update finished!");
     EXPECT_EQ(w.barText(), "Update finished");
     EXPECT_TRUE(w.log.lines[4].startsWith("State: Updating...  "));
@@ -91,9 +91,9 @@ TEST(UpdaterRoads, AGenericBootWaitsForTheUsersModelAndStreamsItsImage)
     Window w;
     VirtualAmplifier amp(w.midi, "LC20-D_MKII", Mode::genericBoot, 0);
     auto& c = *w.c;
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::BootGeneric; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::BootGeneric; }));
     w.run(1000);
-    EXPECT_EQ(c.controller.getState(), UpdaterState::BootGeneric);
+    EXPECT_EQ(c.session.getState(), UpdaterState::BootGeneric);
     EXPECT_EQ(c.statusLabel.getText(), helpTexts::brokenBootText);
     EXPECT_TRUE(c.modelSelector.isVisible());
     EXPECT_FALSE(c.updateButton.isVisible()) << "hidden while no model is chosen";
@@ -110,14 +110,14 @@ TEST(UpdaterRoads, AGenericBootWaitsForTheUsersModelAndStreamsItsImage)
 
     c.modelSelector.setSelectedId(5, juce::dontSendNotification);
     w.step();
-    EXPECT_EQ(c.controller.getState(), UpdaterState::Idle);
+    EXPECT_EQ(c.session.getState(), UpdaterState::Idle);
     EXPECT_TRUE(c.updateButton.isVisible());
     EXPECT_TRUE(c.updateButton.isEnabled());
 
     c.buttonClicked(&c.updateButton);
-    ASSERT_EQ(c.controller.getState(), UpdaterState::Updating);
+    ASSERT_EQ(c.session.getState(), UpdaterState::Updating);
     EXPECT_FALSE(c.modelSelector.isVisible());
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::AppMode; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::AppMode; }));
     EXPECT_EQ(amp.getCompletedImages(), 1);
     auto firmware = smallImageFirmware("LC20-D_MKII", 3);
     firmware.resize(3 * 512, 0xFF);
@@ -135,19 +135,19 @@ TEST(UpdaterRoads, BadFirmwareIsErasedAndReprogrammedWithoutAClick)
         Window w;
         VirtualAmplifier amp(w.midi, key, Mode::application, 1000);
         auto& c = *w.c;
-        ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::BadBootDetected; }));
+        ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::BadBootDetected; }));
         w.step();
-        EXPECT_EQ(c.controller.getState(), UpdaterState::ErasedForRepair);
+        EXPECT_EQ(c.session.getState(), UpdaterState::ErasedForRepair);
         EXPECT_EQ(c.statusLabel.getText(), amp.getModel().appPortName + " found. Bad firmware version.");
         EXPECT_EQ(w.barText(), "Erased VoiceSlot(s) and firmware");
-        EXPECT_EQ(c.controller.getRepairKey(), key);
+        EXPECT_EQ(c.session.getRepairKey(), key);
         EXPECT_TRUE(amp.wasFirmwareErased());
 
-        ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Updating; }));
+        ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Updating; }));
         EXPECT_EQ(c.statusLabel.getText(), "Auto updating firmware...");
         ASSERT_TRUE(w.runUntil(
             [&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
-        EXPECT_EQ(c.controller.getState(), UpdaterState::AppMode);
+        EXPECT_EQ(c.session.getState(), UpdaterState::AppMode);
         EXPECT_EQ(amp.getMode(), Mode::application);
         EXPECT_EQ(amp.getFirmwareVersion(), 2282);
         EXPECT_EQ(amp.getCompletedImages(), 1);
@@ -162,9 +162,9 @@ TEST(UpdaterRoads, OtherMidiDevicesAndAnUnreadableUsbListLeaveARunToFinish)
     Window w(10);
     VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
     auto& c = *w.c;
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Idle; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Idle; }));
     c.buttonClicked(&c.updateButton);
-    ASSERT_EQ(c.controller.getState(), UpdaterState::Updating);
+    ASSERT_EQ(c.session.getState(), UpdaterState::Updating);
 
     // While the image streams, another USB-MIDI device and a program's virtual port come and go, and the
     // system's USB list cannot be read for a while.
@@ -175,13 +175,14 @@ TEST(UpdaterRoads, OtherMidiDevicesAndAnUnreadableUsbListLeaveARunToFinish)
     w.run(900);
     w.midi.failUsbEnumeration(false);
     w.midi.removeOtherPorts({"Synth", "Virtual Raw MIDI"});
-    ASSERT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::running) << "the image must still be streaming here";
+    ASSERT_EQ(c.session.deviceCom.getRunOutcome(), RunOutcome::running)
+        << "the image must still be streaming here";
 
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::AppMode; }))
-        << getStateName(c.controller.getState()) << " " << static_cast<int>(c.deviceCom.getRunOutcome())
-        << " " << c.deviceCom.getProgress();
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::AppMode; }))
+        << getStateName(c.session.getState()) << " " << static_cast<int>(c.session.deviceCom.getRunOutcome())
+        << " " << c.session.deviceCom.getProgress();
     EXPECT_EQ(c.statusLabel.getText(), uiTexts::updateFinishedStatus);
-    EXPECT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::finished);
+    EXPECT_EQ(c.session.deviceCom.getRunOutcome(), RunOutcome::finished);
     EXPECT_EQ(amp.getCompletedImages(), 1);
     EXPECT_EQ(w.midi.getOtherReceivedCount(), 0);
     EXPECT_TRUE(amp.getViolations().isEmpty()) << amp.getViolations().joinIntoString("\n");
@@ -205,10 +206,9 @@ TEST(UpdaterRoads, AnErasedAmplifierIsRepairedThroughItsOwnLatePortAndClosingAsk
     int quits = 0;
     auto quit = [&] { ++quits; };
 
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::ErasedForRepair; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::ErasedForRepair; }));
     ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == uiTexts::autoUpdating; }));
-    EXPECT_EQ(c.controller.getState(), UpdaterState::ErasedForRepair)
-        << "no port yet: the repair waits for it";
+    EXPECT_EQ(c.session.getState(), UpdaterState::ErasedForRepair) << "no port yet: the repair waits for it";
 
     // An amplifier with no firmware: closing asks first, with the same default as during a run.
     c.requestQuit(quit);
@@ -221,7 +221,7 @@ TEST(UpdaterRoads, AnErasedAmplifierIsRepairedThroughItsOwnLatePortAndClosingAsk
     EXPECT_EQ(quits, 0);
     EXPECT_EQ(c.getQuitQuestion(), nullptr);
 
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Updating; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Updating; }));
     ASSERT_TRUE(w.runUntil(
         [&] { return c.statusLabel.getText() == "Everything is fine. Please enjoy the amplifier!"; }));
     EXPECT_EQ(amp.getCompletedImages(), 1);
@@ -239,12 +239,12 @@ TEST(UpdaterRoads, AnUnplugHalfWayBreaksTheRunOffButNotAtTheVeryStartOrEnd)
         Window w(10);
         VirtualAmplifier amp(w.midi, "LC20-A", Mode::boot, 0);
         auto& c = *w.c;
-        ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Idle; }));
+        ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Idle; }));
         c.buttonClicked(&c.updateButton);
         ASSERT_TRUE(w.runUntil([&] { return c.progressValue >= 0.4; }));
         amp.unplug();
-        ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() != UpdaterState::Updating; }, 1000));
-        EXPECT_EQ(c.controller.getState(), UpdaterState::Aborted);
+        ASSERT_TRUE(w.runUntil([&] { return c.session.getState() != UpdaterState::Updating; }, 1000));
+        EXPECT_EQ(c.session.getState(), UpdaterState::Aborted);
         EXPECT_TRUE(isLogLine(w.log.lines[w.log.lines.size() - 2], "Upd. terminated @: 0."))
             << w.log.lines.joinIntoString("\n");
         EXPECT_TRUE(w.log.lines[w.log.lines.size() - 1].startsWith("State: ??????????   "));
@@ -257,16 +257,16 @@ TEST(UpdaterRoads, AnUnplugHalfWayBreaksTheRunOffButNotAtTheVeryStartOrEnd)
         // broken-off state.
         amp.plugIn();
         w.run(5000);
-        EXPECT_EQ(c.controller.getState(), UpdaterState::Aborted);
+        EXPECT_EQ(c.session.getState(), UpdaterState::Aborted);
     }
     for (const double stored : {0.01, 0.99, 0.5})
     {
         Window w;
         auto& c = *w.c;
-        c.controller.enterStateForTesting(UpdaterState::Updating, stored);
+        c.session.enterStateForTesting(UpdaterState::Updating, stored);
         VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0); // a change of the USB connection
         w.run(300);
-        EXPECT_EQ(c.controller.getState(), stored == 0.5 ? UpdaterState::Aborted : UpdaterState::Updating)
+        EXPECT_EQ(c.session.getState(), stored == 0.5 ? UpdaterState::Aborted : UpdaterState::Updating)
             << stored;
     }
 }
@@ -280,14 +280,14 @@ TEST(UpdaterRoads, ACablePulledAfterAnyMessageBreaksTheRunOffAndItSendsNothingMo
         Window w(blocks);
         VirtualAmplifier amp(w.midi, "LX40", Mode::boot, 0);
         auto& c = *w.c;
-        ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Idle; }));
+        ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Idle; }));
         amp.unplugAfter(k);
         c.buttonClicked(&c.updateButton);
         bool saidFinished = false;
         auto watch = [&]
         {
             saidFinished |= c.statusLabel.getText() == uiTexts::updateFinishedStatus ||
-                            c.controller.getState() == UpdaterState::Updated;
+                            c.session.getState() == UpdaterState::Updated;
         };
         ASSERT_TRUE(w.runUntil(
             [&]
@@ -315,13 +315,13 @@ TEST(UpdaterRoads, ACablePulledAfterAnyMessageBreaksTheRunOffAndItSendsNothingMo
                     return saidFinished;
                 },
                 5000);
-            EXPECT_TRUE(saidFinished) << getStateName(c.controller.getState());
+            EXPECT_TRUE(saidFinished) << getStateName(c.session.getState());
             EXPECT_EQ(amp.getCompletedImages(), 1);
             continue;
         }
         EXPECT_FALSE(saidFinished);
-        EXPECT_EQ(c.controller.getState(), UpdaterState::Aborted);
-        EXPECT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
+        EXPECT_EQ(c.session.getState(), UpdaterState::Aborted);
+        EXPECT_EQ(c.session.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
         EXPECT_EQ(amp.getReceived().size(), k)
             << "the amplifier plugged in again receives nothing of that run";
         EXPECT_TRUE(isLogLine(w.log.lines[w.log.lines.size() - 2], "Upd. terminated @: "))
@@ -340,7 +340,7 @@ TEST(UpdaterRoads, ASecondRunInOneSittingIsFinishedOnlyOnceItsImageIsDelivered)
                     }));
     auto& c = *w.c;
     auto first = std::make_unique<VirtualAmplifier>(w.midi, "LX40", Mode::boot, 0);
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Idle; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Idle; }));
     c.buttonClicked(&c.updateButton);
     ASSERT_TRUE(w.runUntil([&] { return c.statusLabel.getText() == uiTexts::allFine; }));
     first.reset();
@@ -352,7 +352,7 @@ TEST(UpdaterRoads, ASecondRunInOneSittingIsFinishedOnlyOnceItsImageIsDelivered)
         [&]
         {
             early |= second.getCompletedImages() == 0 &&
-                     (c.controller.getState() == UpdaterState::Updated ||
+                     (c.session.getState() == UpdaterState::Updated ||
                       c.statusLabel.getText() == uiTexts::updateFinishedStatus);
             return c.statusLabel.getText() == uiTexts::allFine && second.getCompletedImages() == 1;
         }))
@@ -361,7 +361,7 @@ TEST(UpdaterRoads, ASecondRunInOneSittingIsFinishedOnlyOnceItsImageIsDelivered)
         << w.barText();
     EXPECT_FALSE(early) << w.log.lines.joinIntoString("\n")
                         << "\n\"Update finished!\" before the erased amplifier had its closing record";
-    EXPECT_TRUE(c.deviceCom.isAcceptedFirmwareVersion(second.getFirmwareVersion()));
+    EXPECT_TRUE(c.session.deviceCom.isAcceptedFirmwareVersion(second.getFirmwareVersion()));
 
     int sleepLines = 0;
     for (const auto& line : w.log.lines)
@@ -377,9 +377,9 @@ TEST(UpdaterRoads, AnUpdateThatCanSendNothingSaysSoAndMayBeTriedAgain)
     // An LX40 boot loader on USB whose port is not listed under its name: there is no output to send to.
     w.midi.addOtherPorts({"Keyboard"}, {"Keyboard"});
     w.midi.addUsbEntry({0x2A5A, 0x0044});
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Idle; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Idle; }));
     c.buttonClicked(&c.updateButton);
-    EXPECT_EQ(c.controller.getState(), UpdaterState::Idle);
+    EXPECT_EQ(c.session.getState(), UpdaterState::Idle);
     EXPECT_EQ(c.statusLabel.getText(), uiTexts::notSentStatus);
     EXPECT_EQ(w.barText(), uiTexts::notSentBar);
     EXPECT_TRUE(c.updateButton.isVisible());
@@ -411,7 +411,7 @@ TEST(UpdaterRoads, AnAmplifierIsErasedOnlyWhenItsFirmwareCanBePutBackAndOnlyOnce
         ASSERT_TRUE(
             w.runUntil([&] { return c.statusLabel.getText().endsWith(uiTexts::noFirmwareToRestore); }));
         w.run(5000);
-        EXPECT_EQ(c.controller.getState(), UpdaterState::AppMode);
+        EXPECT_EQ(c.session.getState(), UpdaterState::AppMode);
         EXPECT_FALSE(amp.werePresetsErased());
         EXPECT_EQ(erasures(amp), 0);
     }
@@ -443,8 +443,8 @@ TEST(UpdaterRoads, FlickeringFactsNeverBecomeSteady)
         else
             amp.plugIn();
     }
-    EXPECT_FALSE(c.controller.isSteady());
-    EXPECT_EQ(c.controller.getState(), UpdaterState::Unknown);
+    EXPECT_FALSE(c.session.isSteady());
+    EXPECT_EQ(c.session.getState(), UpdaterState::Unknown);
     EXPECT_EQ(w.barText(), "Searching for amplifier...") << "no steady-only handler acted";
 }
 
@@ -461,19 +461,19 @@ TEST(UpdaterRoads, AFailedEraseIsTriedAgainUntilItSucceeds)
         w.link().handleIncomingMidiMessage(nullptr, replyMessage(0x6C, 0x06, {0, 0, 0, 0, 0}));
     };
     identify();
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::BadBootDetected; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::BadBootDetected; }));
     for (int attempt = 0; attempt < 3; ++attempt)
     {
         identify(); // each failed erase resets the link; the amplifier answers again
         w.step();
-        EXPECT_EQ(c.controller.getState(), UpdaterState::BadBootDetected);
+        EXPECT_EQ(c.session.getState(), UpdaterState::BadBootDetected);
         EXPECT_EQ(w.barText(), "Failed to erase VoiceSlot(s) and firmware");
         EXPECT_EQ(c.statusLabel.getText(), "KW LC20 found. Bad firmware version.");
     }
 
     w.midi.clearUsbEntries();
     VirtualAmplifier amp(w.midi, "LC20", Mode::application, 1000);
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::ErasedForRepair; }, 20000));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::ErasedForRepair; }, 20000));
     EXPECT_TRUE(amp.wasFirmwareErased());
 }
 
@@ -490,7 +490,7 @@ TEST(UpdaterRoads, AppModeStaysWhenTheAmplifierIsReplaced)
     EXPECT_EQ(c.statusLabel.getText(), helpTexts::instructionsText);
     VirtualAmplifier bootAmp(w.midi, "LX40", Mode::boot, 0);
     w.run(6000);
-    EXPECT_EQ(c.controller.getState(), UpdaterState::AppMode);
+    EXPECT_EQ(c.session.getState(), UpdaterState::AppMode);
     EXPECT_FALSE(c.updateButton.isVisible());
 }
 
@@ -528,7 +528,7 @@ TEST(MainWindowContent, PageButtonsToggleTheirPagesAndCaptions)
     c.buttonClicked(&c.updateButton);
     EXPECT_FALSE(c.versionsView.isVisible());
     EXPECT_EQ(c.versionsButton.getButtonText(), "i");
-    EXPECT_EQ(c.controller.getState(), UpdaterState::Unknown);
+    EXPECT_EQ(c.session.getState(), UpdaterState::Unknown);
     EXPECT_FALSE(c.updateButton.isEnabled());
     ASSERT_EQ(w.log.lines.size(), 1);
     EXPECT_TRUE(isLogLine(w.log.lines[0], "Upd. btn prsd @: 0.00"));
@@ -550,15 +550,15 @@ TEST(MainWindowContent, ClosingDuringAnUpdateAsksFirstAndOnlyAConfirmationStopsI
     EXPECT_EQ(quits, 1) << "no update: closing is immediate";
     EXPECT_EQ(c.getQuitQuestion(), nullptr);
 
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::Idle; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::Idle; }));
     c.buttonClicked(&c.updateButton);
     auto ask = [&]
     {
         c.requestQuit(quit);
         auto* question = c.getQuitQuestion();
         EXPECT_NE(question, nullptr) << "no question while the run's outcome is "
-                                     << static_cast<int>(c.deviceCom.getRunOutcome()) << " in state "
-                                     << getStateName(c.controller.getState());
+                                     << static_cast<int>(c.session.deviceCom.getRunOutcome()) << " in state "
+                                     << getStateName(c.session.getState());
         return question;
     };
     auto press = [](juce::AlertWindow* question, const juce::String& caption)
@@ -587,7 +587,7 @@ TEST(MainWindowContent, ClosingDuringAnUpdateAsksFirstAndOnlyAConfirmationStopsI
                 << "the default answer keeps updating";
         }
     }
-    const auto progressWhenAsked = c.deviceCom.getProgress();
+    const auto progressWhenAsked = c.session.deviceCom.getProgress();
     ASSERT_TRUE(w.runUntil([&] { return c.progressValue > progressWhenAsked; }, 20000))
         << "the window and the update go on while it asks";
     ASSERT_TRUE(press(question, uiTexts::keepUpdatingCaption));
@@ -601,12 +601,13 @@ TEST(MainWindowContent, ClosingDuringAnUpdateAsksFirstAndOnlyAConfirmationStopsI
     // Putting the question away may take its time on some systems; the worker is stopped before that.
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(quits, 2);
-    while (c.deviceCom.isThreadRunning() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2))
+    while (c.session.deviceCom.isThreadRunning() &&
+           std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1))
         << "the worker stops at once; the answer took "
         << std::chrono::duration<double>(t0 - pressedAt).count() << " s";
-    EXPECT_EQ(c.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
+    EXPECT_EQ(c.session.deviceCom.getRunOutcome(), RunOutcome::brokenOff);
     const auto received = amp.getReceived().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(amp.getReceived().size(), received);
@@ -615,13 +616,13 @@ TEST(MainWindowContent, ClosingDuringAnUpdateAsksFirstAndOnlyAConfirmationStopsI
     // Keeping on to the end: a finished run.
     Window kept;
     VirtualAmplifier amp2(kept.midi, "LX40", Mode::boot, 0);
-    ASSERT_TRUE(kept.runUntil([&] { return kept.c->controller.getState() == UpdaterState::Idle; }));
+    ASSERT_TRUE(kept.runUntil([&] { return kept.c->session.getState() == UpdaterState::Idle; }));
     kept.c->buttonClicked(&kept.c->updateButton);
     kept.c->requestQuit(quit);
     ASSERT_NE(kept.c->getQuitQuestion(), nullptr);
     ASSERT_TRUE(press(kept.c->getQuitQuestion(), uiTexts::keepUpdatingCaption));
-    ASSERT_TRUE(kept.runUntil([&] { return kept.c->controller.getState() == UpdaterState::AppMode; }));
-    EXPECT_EQ(kept.c->deviceCom.getRunOutcome(), RunOutcome::finished);
+    ASSERT_TRUE(kept.runUntil([&] { return kept.c->session.getState() == UpdaterState::AppMode; }));
+    EXPECT_EQ(kept.c->session.deviceCom.getRunOutcome(), RunOutcome::finished);
     EXPECT_EQ(amp2.getCompletedImages(), 1);
     EXPECT_EQ(quits, 2);
 }
@@ -712,18 +713,17 @@ TEST(UpdaterRoads, TheModelChosenForAGenericBootGoesWithIt)
     Window w;
     auto& c = *w.c;
     auto generic = std::make_unique<VirtualAmplifier>(w.midi, "LC20-D_MKII", Mode::genericBoot, 0);
-    ASSERT_TRUE(w.runUntil([&] { return c.controller.getState() == UpdaterState::BootGeneric; }));
+    ASSERT_TRUE(w.runUntil([&] { return c.session.getState() == UpdaterState::BootGeneric; }));
     c.modelSelector.setSelectedId(5, juce::dontSendNotification);
     w.step();
     ASSERT_EQ(c.modelSelector.getText(), "LC20-D MKII");
-    ASSERT_EQ(c.controller.getState(), UpdaterState::Idle);
+    ASSERT_EQ(c.session.getState(), UpdaterState::Idle);
 
     // Between two ticks the generic loader is replaced by an LX40 in its own update mode.
     generic.reset();
     VirtualAmplifier lx40(w.midi, "LX40", Mode::boot, 0);
     ASSERT_TRUE(w.runUntil([&] { return w.barText() == "KW LX40 found and ready for update"; }, 10000))
-        << getStateName(c.controller.getState()) << " / " << w.barText() << " / "
-        << c.modelSelector.getText();
+        << getStateName(c.session.getState()) << " / " << w.barText() << " / " << c.modelSelector.getText();
     EXPECT_FALSE(c.modelSelector.isVisible());
     EXPECT_EQ(c.modelSelector.getSelectedId(), 0) << "the choice went with the loader it was made for";
     EXPECT_TRUE(c.updateButton.isVisible());

@@ -7,8 +7,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-/** The updater's application object: the log file, the colour scheme and the one main window. A test
-    program may give the window other ways to reach the amplifier; the program itself uses the system's. */
+/** The updater's application object: the log file, the colour scheme, the update session and the one main
+    window that shows it. A test program may give the session other ways to reach the amplifier; the program
+    itself uses the system's. */
 class SoftwareUpdaterApplication : public juce::JUCEApplication
 {
 public:
@@ -35,8 +36,10 @@ public:
 
         juce::LookAndFeel::setDefaultLookAndFeel(&lookAndFeel);
         applyColourScheme(lookAndFeel);
-        mainWindow = std::make_unique<MainWindow>(getApplicationName() + " " + getApplicationVersion(),
-                                                  makeSeams ? makeSeams() : DeviceComSeams{});
+        session = std::make_unique<UpdateSession>(makeSeams ? makeSeams() : DeviceComSeams{});
+        mainWindow =
+            std::make_unique<MainWindow>(getApplicationName() + " " + getApplicationVersion(), *session);
+        session->startClock();
         // Installed last: the first lines come from the message loop, so none is lost.
         juce::Logger::setCurrentLogger(fileLogger.get());
     }
@@ -45,6 +48,7 @@ public:
     {
         juce::Logger::setCurrentLogger(nullptr);
         mainWindow.reset();
+        session.reset(); // waits for a run stopped by the window's close
     }
 
     void anotherInstanceStarted(const juce::String&) override
@@ -72,12 +76,12 @@ public:
     class MainWindow : public juce::DocumentWindow
     {
     public:
-        MainWindow(const juce::String& title, DeviceComSeams seams)
+        MainWindow(const juce::String& title, UpdateSession& session)
             : DocumentWindow(title, juce::Colour(0xFFD3D3D3),
                              juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true)
         {
             setUsingNativeTitleBar(false);
-            setContentOwned(new MainContentComponent(std::move(seams)), true);
+            setContentOwned(new MainContentComponent(session), true);
             centreWithSize(getWidth(), getHeight());
             setResizable(false, false);
             setVisible(true);
@@ -92,6 +96,7 @@ public:
 private:
     std::function<DeviceComSeams()> makeSeams;
     SingleInstance singleInstance;
+    std::unique_ptr<UpdateSession> session;
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<juce::FileLogger> fileLogger = createLogFile();
     juce::LookAndFeel_V3 lookAndFeel;

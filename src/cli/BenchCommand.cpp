@@ -1,9 +1,9 @@
 #include "cli/BenchCommand.h"
 
 #include "device/UsbProbe.h"
+#include "engine/HelpTexts.h"
 #include "engine/KnownDeviceTable.h"
-#include "ui/HelpTexts.h"
-#include "ui/UiTexts.h"
+#include "engine/UiTexts.h"
 
 namespace
 {
@@ -137,11 +137,17 @@ BenchExit exportImages(const FirmwareCatalogue& catalogue, const juce::File& dir
 
 BenchSession::BenchSession(BenchOptions chosen, DeviceComSeams seams, std::ostream& output,
                            std::ostream& errors, bool isTerminal)
-    : deviceCom(std::move(seams)), options(std::move(chosen)), out(output), err(errors),
+    : session(std::move(seams)), options(std::move(chosen)), out(output), err(errors),
       terminal(isTerminal && !options.json)
 {
     // Erasing is never done unasked from a script; listing never changes anything.
-    controller.setRepairsAllowed(options.command == BenchOptions::Command::update && options.repair);
+    session.setRepairsAllowed(options.command == BenchOptions::Command::update && options.repair);
+    session.addListener(this);
+}
+
+BenchSession::~BenchSession()
+{
+    session.removeListener(this);
 }
 
 void BenchSession::sleepNotHeld(const juce::String& reason)
@@ -162,10 +168,9 @@ void BenchSession::updateJudged(bool confirmed, juce::int32 version)
     judgement = Judgement{confirmed, version};
 }
 
-void BenchSession::step()
+void BenchSession::viewChanged()
 {
     ++ticks;
-    controller.step();
     if (!exit)
     {
         if (options.command == BenchOptions::Command::list)
@@ -216,9 +221,9 @@ void BenchSession::finish(BenchExit code, const juce::String& text)
 
 void BenchSession::tickList()
 {
-    const auto& devices = deviceCom.midiInterface.knownDevices;
-    const bool identified = deviceCom.midiInterface.isDeviceIdentified();
-    const auto connected = deviceCom.midiInterface.getConnectedDevice();
+    const auto& devices = session.deviceCom.midiInterface.knownDevices;
+    const bool identified = session.deviceCom.midiInterface.isDeviceIdentified();
+    const auto connected = session.deviceCom.midiInterface.getConnectedDevice();
 
     bool anyPresent = false, appModePresent = false;
     for (const auto* device : devices)
@@ -227,7 +232,7 @@ void BenchSession::tickList()
         if (!device->isGenericBootLoader() && isUsbDevicePresent(device->appProductId))
             anyPresent = appModePresent = true;
     }
-    const bool settled = controller.isSteady() && (identified || !appModePresent);
+    const bool settled = session.isSteady() && (identified || !appModePresent);
     if (!settled && !(elapsedMs() >= listEmptyAfterMs && !anyPresent) && elapsedMs() < listLookMs)
         return;
 
@@ -256,8 +261,8 @@ void BenchSession::tickList()
             listed.add(device->appProductId);
             const bool known = identified && connected.appProductId == device->appProductId;
             const auto& record = known ? connected : *device;
-            const auto version = known ? deviceCom.midiInterface.firmwareVersion.load() : 0;
-            const auto* image = findFirmware(deviceCom.getFirmwareCatalogue(), record.firmwareKey);
+            const auto version = known ? session.deviceCom.midiInterface.firmwareVersion.load() : 0;
+            const auto* image = findFirmware(session.deviceCom.getFirmwareCatalogue(), record.firmwareKey);
             const juce::String available = version == 0 || image == nullptr
                                                ? "unknown"
                                                : (image->versionNumber != version ? "yes" : "no");
@@ -271,7 +276,7 @@ void BenchSession::tickList()
                 line(device->displayName, "generic boot loader", 0, "yes");
             else
                 line(device->displayName, "update", 0,
-                     deviceCom.hasFirmware(device->firmwareKey) ? "yes" : "no");
+                     session.deviceCom.hasFirmware(device->firmwareKey) ? "yes" : "no");
         }
     }
     if (count == 0)
@@ -282,12 +287,12 @@ void BenchSession::tickList()
 
 juce::String BenchSession::modelForGenericLoader(juce::String& problem) const
 {
-    const auto& devices = deviceCom.midiInterface.knownDevices;
-    const auto loaderId = deviceCom.midiInterface.bootProductId.load();
+    const auto& devices = session.deviceCom.midiInterface.knownDevices;
+    const auto loaderId = session.deviceCom.midiInterface.bootProductId.load();
     juce::StringArray takes;
     for (const auto* device : devices)
         if (!device->isGenericBootLoader() && device->genericBootProductId == loaderId &&
-            deviceCom.hasFirmware(device->firmwareKey))
+            session.deviceCom.hasFirmware(device->firmwareKey))
             takes.addIfNotAlreadyThere(device->displayName);
 
     const auto* model = findModel(devices, options.model);
@@ -304,13 +309,13 @@ juce::String BenchSession::modelForGenericLoader(juce::String& problem) const
 
 bool BenchSession::isRunGoing() const
 {
-    return deviceCom.getRunOutcome() == RunOutcome::running;
+    return session.deviceCom.getRunOutcome() == RunOutcome::running;
 }
 
 void BenchSession::tickUpdate()
 {
-    const auto state = controller.getState();
-    const auto outcome = deviceCom.getRunOutcome();
+    const auto state = session.getState();
+    const auto outcome = session.deviceCom.getRunOutcome();
 
     if (!runSeen && isRunGoing())
     {
@@ -318,23 +323,23 @@ void BenchSession::tickUpdate()
         runStartMs = elapsedMs();
         lastPercent = -1;
         const auto name =
-            state == UpdaterState::Updating && controller.getRepairKey().isNotEmpty() && !pressed
-                ? getDisplayNameForKey(deviceCom.midiInterface.knownDevices, controller.getRepairKey())
-            : deviceCom.midiInterface.genericBoot ? controller.getChosenModel()
-                                                  : deviceCom.getConnectedDisplayName();
+            state == UpdaterState::Updating && session.getRepairKey().isNotEmpty() && !pressed
+                ? getDisplayNameForKey(session.deviceCom.midiInterface.knownDevices, session.getRepairKey())
+            : session.deviceCom.midiInterface.genericBoot ? session.getChosenModel()
+                                                          : session.deviceCom.getConnectedDisplayName();
         modelName = name;
         report("started", "Updating " + name + ". Do not unplug or turn off the amplifier.");
     }
 
     if (!runSeen)
     {
-        if (controller.isRepairWithheld())
+        if (session.isRepairWithheld())
         {
             finish(BenchExit::refused,
-                   controller.getView().statusText + " Run again with --repair to erase and re-program it.");
+                   session.getView().statusText + " Run again with --repair to erase and re-program it.");
             return;
         }
-        if (state == UpdaterState::BootGeneric && controller.isSteady())
+        if (state == UpdaterState::BootGeneric && session.isSteady())
         {
             juce::String problem;
             const auto model = modelForGenericLoader(problem);
@@ -343,15 +348,15 @@ void BenchSession::tickUpdate()
                 finish(BenchExit::badArguments, problem);
                 return;
             }
-            controller.chooseModel(model);
+            session.chooseModel(model);
         }
-        if (state == UpdaterState::Idle && !pressed && controller.getView().updateVisible &&
-            controller.getView().updateEnabled)
+        if (state == UpdaterState::Idle && !pressed && session.getView().updateVisible &&
+            session.getView().updateEnabled)
         {
             pressed = true;
             claimSeen = false;
-            controller.pressUpdate();
-            if (deviceCom.getRunOutcome() == RunOutcome::refused)
+            session.pressUpdate();
+            if (session.deviceCom.getRunOutcome() == RunOutcome::refused)
             {
                 finish(BenchExit::refused, uiTexts::notSentStatus);
                 return;
@@ -360,23 +365,23 @@ void BenchSession::tickUpdate()
                 tickUpdate();
             return;
         }
-        if (controller.isQuitUnsafe())
+        if (session.isQuitUnsafe())
         {
             // Erased for a repair: the amplifier has no firmware until the repair runs.
             if (erasedAtMs < 0)
             {
                 erasedAtMs = elapsedMs();
-                report("erased", controller.getView().statusText + " Erased; re-programming it.");
+                report("erased", session.getView().statusText + " Erased; re-programming it.");
             }
             if (elapsedMs() - erasedAtMs > confirmTimeoutMs)
                 finish(BenchExit::brokenOff,
                        "The erased amplifier did not come back for its repair.\n" + helpTexts::recoveryText);
             return;
         }
-        if (state == UpdaterState::AppMode && controller.isSteady() &&
-            controller.getAppFirmwareVersion() != 0 && controller.getView().barText != lastWaitNotice)
+        if (state == UpdaterState::AppMode && session.isSteady() && session.getAppFirmwareVersion() != 0 &&
+            session.getView().barText != lastWaitNotice)
         {
-            lastWaitNotice = controller.getView().barText;
+            lastWaitNotice = session.getView().barText;
             claimSeen = false; // what was claimed has been given back
             report("waiting", lastWaitNotice + ": nothing to do; waiting for an amplifier in update mode.");
         }
@@ -397,7 +402,7 @@ void BenchSession::tickUpdate()
     }
     if (outcome == RunOutcome::refused)
     {
-        // A repair that was refused is tried again by the controller; an update on offer is not.
+        // A repair that was refused is tried again by the session; an update on offer is not.
         if (state == UpdaterState::ErasedForRepair)
             runSeen = false;
         else
@@ -423,7 +428,7 @@ void BenchSession::tickUpdate()
         const auto runs = modelName + " runs firmware " + juce::String(judgement->version);
         if (judgement->confirmed)
             finish(BenchExit::confirmed, runs + ": update confirmed.");
-        else if (!deviceCom.isAcceptedFirmwareVersion(judgement->version))
+        else if (!session.deviceCom.isAcceptedFirmwareVersion(judgement->version))
             finish(BenchExit::notConfirmed, runs + ", which it must not keep: update not confirmed.");
         else
             finish(BenchExit::notConfirmed,
@@ -437,7 +442,7 @@ void BenchSession::tickUpdate()
 
 void BenchSession::reportProgress()
 {
-    const auto progress = std::clamp(static_cast<double>(deviceCom.getProgress()), 0.0, 1.0);
+    const auto progress = std::clamp(static_cast<double>(session.deviceCom.getProgress()), 0.0, 1.0);
     const int percent = juce::roundToInt(progress * 100.0);
     if (percent == lastPercent)
         return;
@@ -472,7 +477,7 @@ void BenchSession::interrupt()
 {
     if (exit)
         return;
-    const bool atRisk = isRunGoing() || controller.isQuitUnsafe();
+    const bool atRisk = isRunGoing() || session.isQuitUnsafe();
     if (!atRisk)
     {
         finish(BenchExit::interrupted, runSeen ? "Stopped." : "Stopped; nothing was sent.");
@@ -481,7 +486,7 @@ void BenchSession::interrupt()
     if (elapsedMs() - lastInterruptMs <= interruptWindowMs)
     {
         if (isRunGoing())
-            deviceCom.stopUpdate(); // ends as broken off once the message under way is out
+            session.deviceCom.stopUpdate(); // ends as broken off once the message under way is out
         else
             finish(BenchExit::brokenOff,
                    juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText);

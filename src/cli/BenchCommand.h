@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/UpdateController.h"
+#include "engine/UpdateSession.h"
 
 #include <optional>
 #include <ostream>
@@ -49,25 +49,25 @@ juce::String getBenchHelpText();
 BenchExit exportImages(const FirmwareCatalogue& catalogue, const juce::File& directory, std::ostream& out,
                        std::ostream& err);
 
-/** One `list` or `update` of the command line: ticks the update controller as the window does, decides what
-    the window leaves to its user (pressing Update, choosing a model), and tells what happens as plain lines,
-    as one updating line on a terminal, or as JSON lines. Its owner drives it like the window's timers. */
-class BenchSession : private UpdateController::Listener
+/** One `list` or `update` of the command line: hears the update session as the window does after each of
+    its steps, decides what the window leaves to its user (pressing Update, choosing a model), and tells what
+    happens as plain lines, as one updating line on a terminal, or as JSON lines. */
+class BenchSession : private UpdateSession::Listener
 {
 public:
     BenchSession(BenchOptions options, DeviceComSeams seams, std::ostream& out, std::ostream& err,
                  bool terminal);
+    ~BenchSession() override;
 
-    /** One step of the program's time, every UpdateController::tickIntervalMs. */
-    void step();
+    /** One step of the session, for a test's clock; the program runs the session's own. */
+    void step() { session.step(); }
     /** Ctrl-C or SIGTERM. Outside a run it ends the session at once; during a run the first one warns, and a
         second within interruptWindowMs stops the run after its current message. */
     void interrupt();
     /** How the session ended; empty while it goes on. */
     std::optional<BenchExit> getExit() const { return exit; }
 
-    DeviceCom deviceCom;
-    UpdateController controller{deviceCom, *this};
+    UpdateSession session;
 
     static constexpr int interruptWindowMs = 5000;
     /** How long an amplifier has to come back in application mode after its image went out, and how long
@@ -76,8 +76,8 @@ public:
     static constexpr int listLookMs = 8000;
 
 private:
-    /** The log's lines are the window's; what a bench must hear comes as events. */
-    void logLine(const juce::String&) override {}
+    /** After each step of the session: what the command says and decides. */
+    void viewChanged() override;
     void sleepNotHeld(const juce::String& reason) override;
     void claimedElsewhere() override;
     void updateJudged(bool confirmed, juce::int32 version) override;
@@ -92,7 +92,7 @@ private:
         empty otherwise, with the reason in `problem`. */
     juce::String modelForGenericLoader(juce::String& problem) const;
     bool isRunGoing() const;
-    int elapsedMs() const { return ticks * UpdateController::tickIntervalMs; }
+    int elapsedMs() const { return ticks * UpdateSession::tickIntervalMs; }
 
     BenchOptions options;
     std::ostream& out;

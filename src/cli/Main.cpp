@@ -31,28 +31,29 @@ bool isTerminal()
 #endif
 }
 
-/** Steps a session on the message loop, as the window does, and ends the loop with it. */
-class SessionDriver : public juce::Timer
+/** Hands the interrupts received to the command before each step of its update session, and ends the
+    message loop with the command. */
+class SessionDriver : private UpdateSession::Listener
 {
 public:
-    explicit SessionDriver(BenchSession& s) : session(s) { startTimer(UpdateController::tickIntervalMs); }
-    ~SessionDriver() override { stopTimer(); }
+    explicit SessionDriver(BenchSession& s) : bench(s) { bench.session.addListener(this); }
+    ~SessionDriver() override { bench.session.removeListener(this); }
 
-    void timerCallback() override
+private:
+    void aboutToStep() override
     {
         for (const auto received = interruptsReceived.load(); handledInterrupts < received;
              ++handledInterrupts)
-            session.interrupt();
-        session.step();
-        if (session.getExit())
-        {
-            stopTimer();
-            juce::MessageManager::getInstance()->stopDispatchLoop();
-        }
+            bench.interrupt();
     }
 
-private:
-    BenchSession& session;
+    void viewChanged() override
+    {
+        if (bench.getExit())
+            juce::MessageManager::getInstance()->stopDispatchLoop();
+    }
+
+    BenchSession& bench;
     int handledInterrupts = 0;
 };
 } // namespace
@@ -89,6 +90,7 @@ int main(int argc, char* argv[])
     BenchSession session(options, {}, std::cout, std::cerr, isTerminal());
     {
         SessionDriver driver(session);
+        session.session.startClock();
         juce::MessageManager::getInstance()->runDispatchLoop();
     }
     return static_cast<int>(session.getExit().value_or(BenchExit::failed));

@@ -1,17 +1,17 @@
 #include "ui/MainContentComponent.h"
 
 #include "BinaryData.h"
-#include "ui/HelpTexts.h"
-#include "ui/UiTexts.h"
+#include "engine/HelpTexts.h"
+#include "engine/UiTexts.h"
 
 namespace
 {
 constexpr float focusOutlineAlpha = 0.75f;
 } // namespace
 
-MainContentComponent::MainContentComponent(DeviceComSeams seams, Announcer announceTo)
-    : deviceCom(std::move(seams)), modelSelector(juce::String()),
-      versionsView(uiTexts::versionsHeading + deviceCom.getSoftwareVersionsText()),
+MainContentComponent::MainContentComponent(UpdateSession& updateSession, Announcer announceTo)
+    : session(updateSession), modelSelector(juce::String()),
+      versionsView(uiTexts::versionsHeading + session.deviceCom.getSoftwareVersionsText()),
       voiceSlotInfoView(helpTexts::voiceSlotInfoText), bootInfoView(helpTexts::bootInfoText)
 {
     logoImage = juce::ImageFileFormat::loadFrom(BinaryData::kestrellogowebblack_png,
@@ -29,7 +29,7 @@ MainContentComponent::MainContentComponent(DeviceComSeams seams, Announcer annou
     updateButton.setVisible(false);
 
     int itemId = 1;
-    for (const auto& name : deviceCom.getFirmwareDisplayNames())
+    for (const auto& name : session.deviceCom.getFirmwareDisplayNames())
         modelSelector.addItem(name, itemId++);
     addChildComponent(modelSelector);
     modelSelector.setTextWhenNothingSelected(uiTexts::noModelChosen);
@@ -55,7 +55,7 @@ MainContentComponent::MainContentComponent(DeviceComSeams seams, Announcer annou
     setUpAccessibility();
 
     setSize(600, 400);
-    startTimer(tickTimerId, UpdateController::tickIntervalMs);
+    session.addListener(this);
 }
 
 void MainContentComponent::setUpAccessibility()
@@ -110,7 +110,7 @@ void MainContentComponent::modelChoiceAsked()
 
 void MainContentComponent::render()
 {
-    const auto& view = controller.getView();
+    const auto& view = session.getView();
     statusLabel.setText(view.statusText, juce::dontSendNotification);
     progressValue = view.progress;
     if (progressBar.getTextToDisplay() != view.barText ||
@@ -122,8 +122,8 @@ void MainContentComponent::render()
     updateButton.setEnabled(view.updateEnabled);
     updateButton.setVisible(view.updateVisible);
     modelSelector.setVisible(view.selectorVisible);
-    // A choice the controller forgot is not left on screen.
-    if (controller.getChosenModel().isEmpty() && modelSelector.getSelectedId() != 0)
+    // A choice the session forgot is not left on screen.
+    if (session.getChosenModel().isEmpty() && modelSelector.getSelectedId() != 0)
         modelSelector.setSelectedId(0, juce::dontSendNotification);
 }
 
@@ -154,12 +154,12 @@ void MainContentComponent::paintOverChildren(juce::Graphics& g)
 
 MainContentComponent::~MainContentComponent()
 {
-    stopTimer(tickTimerId);
+    session.removeListener(this);
 }
 
 void MainContentComponent::requestQuit(std::function<void()> quit)
 {
-    if (!controller.isQuitUnsafe())
+    if (!session.isQuitUnsafe())
     {
         quit();
         return;
@@ -189,7 +189,7 @@ void MainContentComponent::answerQuitQuestion(bool close)
     // The worker is told first: putting a window away can take a while on some systems, and not one more
     // message of the run is sent once the user said to close.
     if (close)
-        deviceCom.stopUpdate();
+        session.deviceCom.stopUpdate();
     // The question is called from its own button: it is put away now and deleted on the next tick.
     quitQuestion->exitModalState(0);
     quitQuestion->setVisible(false);
@@ -258,8 +258,8 @@ void MainContentComponent::buttonClicked(juce::Button* button)
 {
     if (button == &updateButton)
     {
-        controller.chooseModel(modelSelector.getText());
-        controller.pressUpdate();
+        session.chooseModel(modelSelector.getText());
+        session.pressUpdate();
         render();
     }
     else if (button == &voiceSlotInfoButton)
@@ -270,13 +270,14 @@ void MainContentComponent::buttonClicked(juce::Button* button)
         setInfoPages(!showVersions, false, false);
 }
 
-void MainContentComponent::timerCallback(int timerID)
+void MainContentComponent::aboutToStep()
 {
-    if (timerID != tickTimerId)
-        return;
     answeredQuestion.reset();
-    controller.chooseModel(modelSelector.getText());
-    controller.step();
+    session.chooseModel(modelSelector.getText());
+}
+
+void MainContentComponent::viewChanged()
+{
     render();
     progressBar.follow();
 }

@@ -1,24 +1,23 @@
 #pragma once
 
 #include "engine/DeviceCom.h"
+#include "engine/UpdateSession.h"
 #include "ui/Accessibility.h"
 #include "ui/CaptionButton.h"
 #include "ui/InfoView.h"
 #include "ui/TextProgressBar.h"
-#include "ui/UpdateController.h"
 #include "ui/WholeTextLabel.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 /** The content of the main window: status text, progress bar, Update button, model selector, help pages and
-    logo. It ticks the update controller every 100 ms and shows what the controller says. */
+    logo. It shows what the update session says after each of its steps, and passes on the user's choices. */
 class MainContentComponent : public juce::Component,
                              public juce::Button::Listener,
-                             public juce::MultiTimer,
-                             private UpdateController::Listener
+                             private UpdateSession::Listener
 {
 public:
-    explicit MainContentComponent(DeviceComSeams seams = {}, Announcer announcer = announceToScreenReader);
+    explicit MainContentComponent(UpdateSession& session, Announcer announcer = announceToScreenReader);
     ~MainContentComponent() override;
 
     void paint(juce::Graphics& g) override;
@@ -28,8 +27,6 @@ public:
     /** Escape closes an open help page. */
     bool keyPressed(const juce::KeyPress& key) override;
     void focusOfChildComponentChanged(FocusChangeType) override { repaint(); }
-    /** Timer 0 steps the update controller every 100 ms, and shows what it says. */
-    void timerCallback(int timerID) override;
 
     /** Quits through `quit` at once unless an update is in progress or an amplifier erased for a repair has
         not yet come back with firmware. Then it asks first, without blocking the window: "keep updating" is
@@ -41,10 +38,7 @@ public:
     /** Opens and closes the help pages. */
     void setInfoPages(bool versionsOpen, bool voiceSlotOpen, bool bootOpen);
 
-    static constexpr int tickTimerId = 0;
-
-    DeviceCom deviceCom;
-    UpdateController controller{deviceCom, *this};
+    UpdateSession& session;
     juce::Image logoImage;
     /** The same logo with twice the pixels each way, drawn into the logo's place so it stays sharp on a
         scaled desktop; null if it cannot be decoded, and then the logo itself is drawn. */
@@ -67,9 +61,11 @@ public:
     bool showBootInfo = false;
 
 private:
-    /** Shows what the controller says: texts, bar, Update button and selector. */
+    /** Shows what the session says: texts, bar, Update button and selector. */
     void render();
 
+    void aboutToStep() override;
+    void viewChanged() override;
     void logLine(const juce::String& line) override;
     void announce(const juce::String& text) override;
     void updateOffered() override;

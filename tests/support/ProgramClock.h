@@ -2,7 +2,7 @@
 
 #include "VirtualMidiSystem.h"
 #include "device/MidiInterfaceClass.h"
-#include "ui/UpdateController.h"
+#include "engine/UpdateSession.h"
 
 #include <chrono>
 #include <optional>
@@ -14,9 +14,9 @@
     beside it. */
 struct ProgramClock
 {
-    static constexpr int tickMs = UpdateController::tickIntervalMs;
+    static constexpr int tickMs = UpdateSession::tickIntervalMs;
     static constexpr int discoveryMs = MidiInterfaceClass::discoveryIntervalMs;
-    static constexpr int steadinessMs = UpdateController::steadinessIntervalMs;
+    static constexpr int steadinessMs = UpdateSession::steadinessIntervalMs;
     static_assert(discoveryMs % tickMs == 0, "the clock runs discovery on a tick");
 
     /** `stepOwner` runs the owner's step. */

@@ -24,21 +24,23 @@ struct Window
                     std::function<void(FirmwareCatalogue&)> catalogue = {})
     {
         juce::Logger::setCurrentLogger(&log);
-        c = std::make_unique<MainContentComponent>(
+        session = std::make_unique<UpdateSession>(
             DeviceComSeams{.ports = &midi,
                            .enumerateUsb = midi.usbEnumerator(),
                            .fillCatalogue = catalogue ? std::move(catalogue) : smallImageCatalogue(blocks),
-                           .holdOffSleep = holdOffSleep ? std::move(*holdOffSleep) : sleep.inhibitor()},
-            [this](const juce::String& text) { announcements.add(text); });
+                           .holdOffSleep = holdOffSleep ? std::move(*holdOffSleep) : sleep.inhibitor()});
+        c = std::make_unique<MainContentComponent>(*session, [this](const juce::String& text)
+                                                   { announcements.add(text); });
     }
 
     ~Window()
     {
         c.reset();
+        session.reset();
         juce::Logger::setCurrentLogger(nullptr);
     }
 
-    MidiInterfaceClass& link() { return c->deviceCom.midiInterface; }
+    MidiInterfaceClass& link() { return session->deviceCom.midiInterface; }
 
     /** 100 ms of the program's time. */
     void step()
@@ -46,7 +48,7 @@ struct Window
         clock.step(link(), midi,
                    [this]
                    {
-                       c->timerCallback(MainContentComponent::tickTimerId);
+                       session->step();
                        ++ticks;
                        for (int s = 0; s < 3 && c->progressBar.isMoving(); ++s) // the bar's 30 ms steps
                            c->progressBar.step();
@@ -71,6 +73,7 @@ struct Window
     CapturingLogger log;
     /** What the window told the screen reader, in order. */
     juce::StringArray announcements;
+    std::unique_ptr<UpdateSession> session;
     std::unique_ptr<MainContentComponent> c;
     ProgramClock clock;
     int ticks = 0;

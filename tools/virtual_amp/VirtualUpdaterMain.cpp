@@ -50,8 +50,10 @@ public:
             getApplicationName() + " " + getApplicationVersion(), juce::Colour(0xFFD3D3D3),
             juce::DocumentWindow::minimiseButton | juce::DocumentWindow::closeButton, true);
         window->setUsingNativeTitleBar(false);
-        window->setContentOwned(
-            new MainContentComponent({.ports = &midi, .enumerateUsb = midi.usbEnumerator()}), true);
+        session = std::make_unique<UpdateSession>(
+            DeviceComSeams{.ports = &midi, .enumerateUsb = midi.usbEnumerator()});
+        window->setContentOwned(new MainContentComponent(*session), true);
+        session->startClock();
         window->centreWithSize(window->getWidth(), window->getHeight());
         window->setResizable(false, false);
         window->setVisible(true);
@@ -68,12 +70,14 @@ public:
     void shutdown() override
     {
         window.reset();
+        session.reset();
         amplifier.reset();
     }
 
 private:
     VirtualMidiSystem midi;
     std::unique_ptr<VirtualAmplifier> amplifier;
+    std::unique_ptr<UpdateSession> session;
     juce::LookAndFeel_V3 lookAndFeel;
     std::unique_ptr<QuittingWindow> window;
 };

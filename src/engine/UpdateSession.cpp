@@ -1,8 +1,8 @@
-#include "ui/UpdateController.h"
+#include "engine/UpdateSession.h"
 
+#include "engine/HelpTexts.h"
 #include "engine/KnownDeviceTable.h"
-#include "ui/HelpTexts.h"
-#include "ui/UiTexts.h"
+#include "engine/UiTexts.h"
 
 namespace
 {
@@ -12,59 +12,67 @@ constexpr double breakOffBelowProgress = 0.99;
 constexpr double breakOffAboveProgress = 0.01;
 } // namespace
 
-UpdateController::UpdateController(DeviceCom& engine, Listener& owner) : deviceCom(engine), listener(owner)
+UpdateSession::UpdateSession(DeviceComSeams seams) : deviceCom(std::move(seams))
 {
     view.statusText = helpTexts::instructionsText;
     view.barText = uiTexts::searching;
     view.updateCaption = uiTexts::updateCaption;
 }
 
-void UpdateController::log(const juce::String& text)
+UpdateSession::~UpdateSession()
 {
-    listener.logLine(text + uiTexts::logSeparator + uiTexts::timeStamp());
+    stopTimer();
 }
 
-void UpdateController::logStateChange()
+void UpdateSession::log(const juce::String& text)
+{
+    const auto line = text + uiTexts::logSeparator + uiTexts::timeStamp();
+    listeners.call([&line](Listener& l) { l.logLine(line); });
+}
+
+void UpdateSession::logStateChange()
 {
     if (state == lastLoggedState)
         return;
     log(uiTexts::stateLog + getStateName(state));
     lastLoggedState = state;
+    listeners.call([this](Listener& l) { l.stateChanged(state); });
 }
 
-void UpdateController::announceOnce(const juce::String& text)
+void UpdateSession::announceOnce(const juce::String& text)
 {
     if (text == lastAnnouncement)
         return;
     lastAnnouncement = text;
-    listener.announce(text);
+    listeners.call([&](Listener& l) { l.announce(text); });
 }
 
-void UpdateController::showBarText(const juce::String& text)
+void UpdateSession::showBarText(const juce::String& text)
 {
     // A text on the bar takes the place of the percentage.
     view.barText = text;
     view.barShowsPercentage = false;
 }
 
-bool UpdateController::isQuitUnsafe() const
+bool UpdateSession::isQuitUnsafe() const
 {
     return deviceCom.getRunOutcome() == RunOutcome::running || repairPending;
 }
 
-void UpdateController::enterStateForTesting(UpdaterState newState, double shownProgress)
+void UpdateSession::enterStateForTesting(UpdaterState newState, double shownProgress)
 {
     state = newState;
     view.progress = shownProgress;
 }
 
-void UpdateController::chooseModel(const juce::String& displayName)
+void UpdateSession::chooseModel(const juce::String& displayName)
 {
     chosenModel = displayName;
 }
 
-void UpdateController::step()
+void UpdateSession::step()
 {
+    listeners.call([](Listener& l) { l.aboutToStep(); });
     elapsedMs += tickIntervalMs;
     if (tick())
         steadyAtMs = elapsedMs + steadinessIntervalMs;
@@ -73,25 +81,38 @@ void UpdateController::step()
         markSteady();
         *steadyAtMs += steadinessIntervalMs;
     }
+    noteRunOutcome();
+    listeners.call([](Listener& l) { l.viewChanged(); });
 }
 
-void UpdateController::markSteady()
+void UpdateSession::noteRunOutcome()
+{
+    const auto outcome = deviceCom.getRunOutcome();
+    if (outcome == lastOutcome)
+        return;
+    lastOutcome = outcome;
+    if (outcome == RunOutcome::finished || outcome == RunOutcome::brokenOff || outcome == RunOutcome::refused)
+        listeners.call([outcome](Listener& l) { l.runEnded(outcome); });
+}
+
+void UpdateSession::markSteady()
 {
     usbSteady = true;
     logStateChange();
 }
 
-void UpdateController::pressUpdate()
+void UpdateSession::pressUpdate()
 {
     if (state == UpdaterState::Updating)
         return;
 
-    listener.pagesClosed();
+    listeners.call([&](Listener& l) { l.pagesClosed(); });
     const auto modelName = deviceCom.midiInterface.genericBoot ? chosenModel : deviceMidiName;
     view.updateEnabled = false;
     log(uiTexts::updatePressedLog + juce::String(deviceCom.getProgress(), 2));
 
     const auto key = deviceCom.getFirmwareKeyForName(modelName);
+    lastOutcome = RunOutcome::none; // this press's own outcome is told, whatever the last one was
     if (!claimAmplifier())
     {
         showClaimedElsewhere();
@@ -111,9 +132,10 @@ void UpdateController::pressUpdate()
         if (deviceCom.getRunOutcome() == RunOutcome::refused)
             showNothingSent();
     }
+    noteRunOutcome();
 }
 
-juce::String UpdateController::claimPlace() const
+juce::String UpdateSession::claimPlace() const
 {
     const auto& link = deviceCom.midiInterface;
     if (const auto place = link.getConnectedPlace(); place.isNotEmpty())
@@ -123,7 +145,7 @@ juce::String UpdateController::claimPlace() const
     return "usb product " + juce::String::toHexString(productId).paddedLeft('0', 4);
 }
 
-bool UpdateController::claimAmplifier()
+bool UpdateSession::claimAmplifier()
 {
     if (claim != nullptr)
         return true;
@@ -134,7 +156,7 @@ bool UpdateController::claimAmplifier()
     return true;
 }
 
-void UpdateController::releaseAmplifier()
+void UpdateSession::releaseAmplifier()
 {
     claim.reset();
     deviceCom.midiInterface.keepToPlace(std::nullopt);
@@ -142,12 +164,12 @@ void UpdateController::releaseAmplifier()
     ticksWithoutErasedAmplifier = 0;
 }
 
-bool UpdateController::isClaimedElsewhere() const
+bool UpdateSession::isClaimedElsewhere() const
 {
     return claim == nullptr && amplifierClaim::isHeld(claimPlace());
 }
 
-void UpdateController::showClaimedElsewhere()
+void UpdateSession::showClaimedElsewhere()
 {
     view.statusText = uiTexts::claimedElsewhere;
     showBarText({});
@@ -156,11 +178,11 @@ void UpdateController::showClaimedElsewhere()
     view.selectorVisible = false;
     announceOnce(uiTexts::claimedElsewhere);
     if (!claimNoticeGiven)
-        listener.claimedElsewhere();
+        listeners.call([&](Listener& l) { l.claimedElsewhere(); });
     claimNoticeGiven = true;
 }
 
-void UpdateController::showNothingSent()
+void UpdateSession::showNothingSent()
 {
     releaseAmplifier();
     view.statusText = uiTexts::notSentStatus;
@@ -172,7 +194,7 @@ void UpdateController::showNothingSent()
     state = UpdaterState::Idle;
 }
 
-bool UpdateController::tick()
+bool UpdateSession::tick()
 {
     deviceConnected = deviceCom.midiInterface.isDeviceIdentified();
     bootValid = deviceCom.midiInterface.bootDetected;
@@ -190,7 +212,7 @@ bool UpdateController::tick()
     if (const auto failure = deviceCom.takeSleepHoldFailure(); failure.isNotEmpty())
     {
         log(uiTexts::sleepNotHeldLog + failure);
-        listener.sleepNotHeld(uiTexts::sleepNotHeldLog + failure);
+        listeners.call([&](Listener& l) { l.sleepNotHeld(uiTexts::sleepNotHeldLog + failure); });
     }
 
     const bool factsChanged = deviceConnected != lastDeviceConnected || bootValid != lastBootValid ||
@@ -240,17 +262,17 @@ bool UpdateController::tick()
     return factsChanged;
 }
 
-void UpdateController::offerUpdateButton()
+void UpdateSession::offerUpdateButton()
 {
     claimNoticeGiven = false;
     offerIsForGenericBoot = bootGeneric;
     view.updateCaption = uiTexts::updateCaption;
     view.updateEnabled = true;
     view.updateVisible = true;
-    listener.updateOffered();
+    listeners.call([&](Listener& l) { l.updateOffered(); });
 }
 
-void UpdateController::onUnknown()
+void UpdateSession::onUnknown()
 {
     if (!usbSteady)
         return;
@@ -268,7 +290,7 @@ void UpdateController::onUnknown()
     showBarText({});
 }
 
-void UpdateController::onBootValid()
+void UpdateSession::onBootValid()
 {
     if (!usbSteady)
         return;
@@ -284,7 +306,7 @@ void UpdateController::onBootValid()
     state = UpdaterState::Idle;
 }
 
-void UpdateController::onBootGeneric()
+void UpdateSession::onBootGeneric()
 {
     if (!usbSteady)
         return;
@@ -299,7 +321,7 @@ void UpdateController::onBootGeneric()
     if (!view.selectorVisible)
     {
         view.selectorVisible = true;
-        listener.modelChoiceAsked();
+        listeners.call([&](Listener& l) { l.modelChoiceAsked(); });
     }
     view.updateEnabled = false;
     view.updateVisible = false;
@@ -311,7 +333,7 @@ void UpdateController::onBootGeneric()
     }
 }
 
-void UpdateController::onErasedForRepair()
+void UpdateSession::onErasedForRepair()
 {
     // The repair goes only to the erased amplifier's own generic boot loader, at the place it was erased at
     // (the link keeps to it); another amplifier's loader is left alone.
@@ -335,6 +357,7 @@ void UpdateController::onErasedForRepair()
     view.statusText = uiTexts::autoUpdating;
     showBarText(uiTexts::reprogramming + autoUpdateName);
 
+    lastOutcome = RunOutcome::none;
     if (deviceCom.startRepair(autoUpdateName))
     {
         announceOnce(juce::String(uiTexts::autoUpdating) + "\n" + uiTexts::reprogramming + autoUpdateName);
@@ -344,9 +367,9 @@ void UpdateController::onErasedForRepair()
     }
 }
 
-void UpdateController::onBadBootDetected()
+void UpdateSession::onBadBootDetected()
 {
-    listener.pagesClosed();
+    listeners.call([&](Listener& l) { l.pagesClosed(); });
     view.statusText = deviceMidiName + uiTexts::badFirmware;
     showBarText(uiTexts::erasing);
 
@@ -390,7 +413,7 @@ void UpdateController::onBadBootDetected()
     }
 }
 
-juce::String UpdateController::reasonNotToErase() const
+juce::String UpdateSession::reasonNotToErase() const
 {
     if (!deviceCom.hasFirmware(deviceCom.getFirmwareKeyForAppPortName(deviceMidiName)))
         return uiTexts::noFirmwareToRestore;
@@ -399,7 +422,7 @@ juce::String UpdateController::reasonNotToErase() const
     return {};
 }
 
-void UpdateController::breakOffUpdate()
+void UpdateSession::breakOffUpdate()
 {
     // The front end and the engine agree: once it is called broken off, nothing more is sent.
     deviceCom.stopUpdate();
@@ -408,7 +431,7 @@ void UpdateController::breakOffUpdate()
     log(uiTexts::brokenOffLog + juce::String(deviceCom.getProgress(), 2));
 }
 
-void UpdateController::onUpdating()
+void UpdateSession::onUpdating()
 {
     const auto outcome = deviceCom.getRunOutcome();
     if (outcome == RunOutcome::brokenOff)
@@ -448,7 +471,7 @@ void UpdateController::onUpdating()
     }
 }
 
-void UpdateController::onUpdated()
+void UpdateSession::onUpdated()
 {
     view.statusText = uiTexts::updateFinishedStatus;
     announceOnce(uiTexts::updateFinishedStatus);
@@ -461,7 +484,7 @@ void UpdateController::onUpdated()
     state = UpdaterState::AppMode;
 }
 
-void UpdateController::onAppMode()
+void UpdateSession::onAppMode()
 {
     if (!usbSteady)
     {
@@ -516,7 +539,7 @@ void UpdateController::onAppMode()
     }
 }
 
-void UpdateController::judgeUpdate()
+void UpdateSession::judgeUpdate()
 {
     if (!expectedBack || expectedBack->judged)
         return;
@@ -525,10 +548,10 @@ void UpdateController::judgeUpdate()
         deviceCom.midiInterface.getConnectedDevice().firmwareKey == expectedBack->firmwareKey &&
         appFirmwareVersion == expectedBack->version;
     releaseAmplifier();
-    listener.updateJudged(expectedBack->confirmed, appFirmwareVersion);
+    listeners.call([&](Listener& l) { l.updateJudged(expectedBack->confirmed, appFirmwareVersion); });
 }
 
-void UpdateController::onIdle()
+void UpdateSession::onIdle()
 {
     // An offer is withdrawn the moment another program takes the amplifier.
     if (view.updateVisible && isClaimedElsewhere())
@@ -541,7 +564,7 @@ void UpdateController::onIdle()
         state = UpdaterState::Unknown;
 }
 
-void UpdateController::onAborted()
+void UpdateSession::onAborted()
 {
     // Aborted is the state of a run broken off.
     view.statusText = helpTexts::recoveryText;

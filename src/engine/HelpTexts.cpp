@@ -1,4 +1,4 @@
-#include "ui/HelpTexts.h"
+#include "engine/HelpTexts.h"
 
 // The texts are the amplifier maker's own wording, kept character for character.
 namespace helpTexts

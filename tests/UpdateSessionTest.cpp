@@ -1,20 +1,21 @@
+#include "engine/HelpTexts.h"
+#include "engine/UiTexts.h"
 #include "support/LinkHelpers.h"
 #include "support/ProgramClock.h"
 #include "support/SmallImages.h"
-#include "ui/HelpTexts.h"
-#include "ui/UiTexts.h"
 
 using Mode = VirtualAmplifier::Mode;
 
 namespace
 {
-/** The controller's owner with no window: records what it is told. */
-struct Owner : UpdateController::Listener
+/** A front end with no window: records what the session tells it. */
+struct Owner : UpdateSession::Listener
 {
     void logLine(const juce::String& line) override { lines.add(line); }
     void announce(const juce::String& text) override { said.add(text); }
     void updateOffered() override { ++offers; }
     void modelChoiceAsked() override { ++modelQuestions; }
+    void updateJudged(bool confirmed, juce::int32) override { judgements.push_back(confirmed); }
 
     /** The states the log named, in order, without their padding. */
     juce::StringArray states() const
@@ -30,13 +31,17 @@ struct Owner : UpdateController::Listener
 
     juce::StringArray lines, said;
     int offers = 0, modelQuestions = 0;
+    std::vector<bool> judgements;
 };
 
 struct Rig
 {
+    Rig() { session.addListener(&owner); }
+    ~Rig() { session.removeListener(&owner); }
+
     void step()
     {
-        clock.step(deviceCom.midiInterface, midi, [this] { controller.step(); });
+        clock.step(session.deviceCom.midiInterface, midi, [this] { session.step(); });
     }
     template <typename Predicate> bool runUntil(Predicate done)
     {
@@ -45,17 +50,16 @@ struct Rig
 
     VirtualMidiSystem midi;
     CountingSleepInhibitor sleep;
-    DeviceCom deviceCom{DeviceComSeams{.ports = &midi,
-                                       .enumerateUsb = midi.usbEnumerator(),
-                                       .fillCatalogue = smallImageCatalogue(3),
-                                       .holdOffSleep = sleep.inhibitor()}};
+    UpdateSession session{DeviceComSeams{.ports = &midi,
+                                         .enumerateUsb = midi.usbEnumerator(),
+                                         .fillCatalogue = smallImageCatalogue(3),
+                                         .holdOffSleep = sleep.inhibitor()}};
     Owner owner;
-    UpdateController controller{deviceCom, owner};
     ProgramClock clock;
 };
 } // namespace
 
-TEST(UpdateController, RunsEachRoadWithoutAWindowAndSaysWhatToShow)
+TEST(UpdateSession, RunsEachRoadWithoutAWindowAndSaysWhatToShow)
 {
     struct Road
     {
@@ -108,7 +112,7 @@ TEST(UpdateController, RunsEachRoadWithoutAWindowAndSaysWhatToShow)
         VirtualAmplifier amp(rig.midi, road.key, road.mode, road.version);
         if (road.unplugAfter > 0)
             amp.unplugAfter(road.unplugAfter);
-        auto& c = rig.controller;
+        auto& c = rig.session;
         const auto& view = c.getView();
         ASSERT_TRUE(rig.runUntil(
             [&]
@@ -146,11 +150,11 @@ TEST(UpdateController, RunsEachRoadWithoutAWindowAndSaysWhatToShow)
     }
 }
 
-TEST(UpdateController, RepairsOnlyTheErasedAmplifierWhereItIsPluggedIn)
+TEST(UpdateSession, RepairsOnlyTheErasedAmplifierWhereItIsPluggedIn)
 {
     Rig rig;
     VirtualAmplifier lx40(rig.midi, "LX40", Mode::application, 99);
-    auto& c = rig.controller;
+    auto& c = rig.session;
     ASSERT_TRUE(rig.runUntil([&] { return c.getState() == UpdaterState::ErasedForRepair; }));
     ASSERT_TRUE(lx40.wasFirmwareErased());
     EXPECT_TRUE(c.holdsClaim()) << "an erased amplifier is claimed until its repair has ended";
@@ -173,7 +177,7 @@ TEST(UpdateController, RepairsOnlyTheErasedAmplifierWhereItIsPluggedIn)
     EXPECT_FALSE(c.holdsClaim());
 }
 
-TEST(UpdateController, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
+TEST(UpdateSession, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
 {
     struct Case
     {
@@ -190,16 +194,10 @@ TEST(UpdateController, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
     for (const auto& test : cases)
     {
         SCOPED_TRACE(test.name);
-        struct Judging : Owner
-        {
-            void updateJudged(bool confirmed, juce::int32) override { judgements.push_back(confirmed); }
-            std::vector<bool> judgements;
-        };
         Rig rig;
-        Judging owner;
-        UpdateController c(rig.deviceCom, owner);
-        auto step = [&] { rig.clock.step(rig.deviceCom.midiInterface, rig.midi, [&] { c.step(); }); };
-        auto runUntil = [&](auto done) { return ProgramClock::runUntil(step, done, 300000); };
+        auto& c = rig.session;
+        auto& owner = rig.owner;
+        auto runUntil = [&](auto done) { return rig.runUntil(done); };
 
         auto amp = std::make_unique<VirtualAmplifier>(rig.midi, "LX40", Mode::boot, 0);
         const auto place = rig.midi.getPlace(*amp);

@@ -2,7 +2,7 @@
 
 #include "device/ExclusiveClaim.h"
 #include "engine/DeviceCom.h"
-#include "ui/UpdaterState.h"
+#include "engine/UpdaterState.h"
 
 /** What a front end shows for the update: the window's status text, progress bar and Update button, or the
     command line's lines. */
@@ -19,22 +19,32 @@ struct UpdateView
     bool selectorVisible = false;
 };
 
-/** The update state machine: follows the facts the link records and the engine's runs through ten states,
-    acts on facts only once they have held still (the steadiness rule), breaks off a run whose amplifier
-    left, erases an amplifier with firmware it must not keep and re-programs it, and tells its owner what to
-    show. It keeps its own time: its owner calls step() every tickIntervalMs (the product from one timer,
-    the tests from their clock), and a steadiness period of steadinessIntervalMs starts again whenever the
-    facts change; nothing here knows a widget or a terminal. */
-class UpdateController
+/** One amplifier's update, from its first message to its confirmation: owns the engine and its link, follows
+    the facts the link records and the engine's runs through ten states, acts on facts only once they have
+    held still (the steadiness rule), breaks off a run whose amplifier left, erases an amplifier with firmware
+    it must not keep and re-programs it, claims the amplifier against every other updater meanwhile, and
+    tells its listeners what happens and what to show. It keeps its own time: a step every tickIntervalMs,
+    from its own clock in the program (startClock) or from a test's; a steadiness period of
+    steadinessIntervalMs starts again whenever the facts change. Nothing here knows a widget or a terminal:
+    the window and the command line turn its events into widgets or words. Message thread. */
+class UpdateSession : private juce::Timer
 {
 public:
-    /** Hears what must not be missed; what to show at any moment is in getView(). */
+    /** Hears what happens; what to show at any moment is in getView(). */
     class Listener
     {
     public:
         virtual ~Listener() = default;
+        /** A step is about to be taken: a front end hands over what its user chose (the model). */
+        virtual void aboutToStep() {}
+        /** A step was taken: what getView() says may have changed. */
+        virtual void viewChanged() {}
+        /** The state machine entered another state. */
+        virtual void stateChanged(UpdaterState) {}
+        /** A run ended: finished, broken off, or refused with nothing sent. */
+        virtual void runEnded(RunOutcome) {}
         /** A line for the log, with its time stamp. */
-        virtual void logLine(const juce::String& line) = 0;
+        virtual void logLine(const juce::String&) {}
         /** A text for the screen reader: said once, and never twice in a row. */
         virtual void announce(const juce::String&) {}
         /** The Update button has just been offered. */
@@ -52,8 +62,14 @@ public:
         virtual void updateJudged(bool /*confirmed*/, juce::int32 /*version*/) {}
     };
 
-    UpdateController(DeviceCom& engine, Listener& listener);
+    explicit UpdateSession(DeviceComSeams seams = {});
+    ~UpdateSession() override;
 
+    void addListener(Listener* listener) { listeners.add(listener); }
+    void removeListener(Listener* listener) { listeners.remove(listener); }
+
+    /** Steps the session every tickIntervalMs from now on, on the message thread. */
+    void startClock() { startTimer(tickIntervalMs); }
     /** One step of the program's time: a tick of the state machine, and the end of a steadiness period
         once the facts have held still that long (again every period while they hold). */
     void step();
@@ -92,7 +108,13 @@ public:
         turns to whatever it finds, as to any amplifier. */
     static constexpr int erasedReturnWaitMs = 60000;
 
+    /** The engine and its link to the amplifier. */
+    DeviceCom deviceCom;
+
 private:
+    void timerCallback() override { step(); }
+    /** Tells the listeners of a run that has ended since the last look. */
+    void noteRunOutcome();
     /** True when the facts changed, and a steadiness period starts again. */
     bool tick();
     /** The facts have held still for a steadiness period. */
@@ -130,9 +152,9 @@ private:
     /** Judges the amplifier back from this controller's update once it reports its version. */
     void judgeUpdate();
 
-    DeviceCom& deviceCom;
-    Listener& listener;
+    juce::ListenerList<Listener> listeners;
     UpdateView view;
+    RunOutcome lastOutcome = RunOutcome::none;
 
     bool usbSteady = false;
     juce::int64 elapsedMs = 0;
@@ -177,5 +199,5 @@ private:
     bool repairWithheld = false;
     juce::String lastAnnouncement;
 
-    JUCE_DECLARE_NON_COPYABLE(UpdateController)
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(UpdateSession)
 };

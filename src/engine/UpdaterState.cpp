@@ -1,4 +1,4 @@
-#include "ui/UpdaterState.h"
+#include "engine/UpdaterState.h"
 
 juce::String getStateName(UpdaterState state)
 {
