@@ -227,3 +227,20 @@ TEST(UpdateSession, OnlyTheImagesModelAndVersionAtItsPlaceConfirmAnUpdate)
         EXPECT_FALSE(c.holdsClaim());
     }
 }
+
+TEST(UpdateSession, AnErasedAmplifierThatDoesNotComeBackWhereItWasIsNotRepairedElsewhere)
+{
+    Rig rig;
+    auto lx40 = std::make_unique<VirtualAmplifier>(rig.midi, "LX40", Mode::application, 99);
+    auto& c = rig.session;
+    ASSERT_TRUE(rig.runUntil([&] { return c.getState() == UpdaterState::ErasedForRepair; }));
+    // Its cable moves to another port: there it shows up as a generic loader like any other amplifier's.
+    lx40.reset();
+    VirtualAmplifier elsewhere(rig.midi, "LX40", Mode::genericBoot, 0);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.owner.modelQuestions > 0; })) << "the user chooses the model";
+    EXPECT_GE(rig.clock.now, UpdateSession::erasedReturnWaitMs);
+    EXPECT_EQ(c.getState(), UpdaterState::BootGeneric);
+    EXPECT_FALSE(c.holdsClaim());
+    EXPECT_TRUE(c.isQuitUnsafe()) << "an erased amplifier is still without firmware";
+    EXPECT_TRUE(elsewhere.getReceived().empty()) << "nothing is sent without the user's choice";
+}

@@ -253,11 +253,6 @@ juce::String MidiInterfaceClass::placeOfCandidate(int productId) const
     return {};
 }
 
-bool MidiInterfaceClass::isKeptPlaceOccupied() const
-{
-    return !candidateDevices().empty();
-}
-
 void MidiInterfaceClass::timerCallback()
 {
     if (isDeviceIdentified() || bootDetected)

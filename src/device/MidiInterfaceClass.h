@@ -42,9 +42,6 @@ public:
     void keepToPlace(std::optional<juce::String> place);
     /** Where the device found is plugged in; empty when none is found or the system does not say. */
     juce::String getConnectedPlace() const { return connectedPlace; }
-    /** True when the last scan found any device of the maker where the link keeps to (anywhere, when it
-        keeps to no place). */
-    bool isKeptPlaceOccupied() const;
 
     void timerCallback() override;
     void handleIncomingMidiMessage(juce::MidiInput* source, const juce::MidiMessage& message) override;
