@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -25,7 +26,8 @@ template <typename Predicate> bool dispatchUntil(Predicate done)
     return done();
 }
 
-/** A caller of our own making: says `bytes` on the socket and closes. */
+/** A caller of our own making: says `bytes` on the socket, then waits (for at most half a minute) until the
+    first instance has closed its end, by when it has judged what was said. */
 void say(const juce::File& socketFile, const std::string& bytes)
 {
     sockaddr_un address = {};
@@ -42,7 +44,19 @@ void say(const juce::File& socketFile, const std::string& bytes)
             break;
         written += static_cast<std::size_t>(n);
     }
+    ::shutdown(descriptor, SHUT_WR);
+    pollfd ready{descriptor, POLLIN, 0};
+    char byte = 0;
+    while (::poll(&ready, 1, 30000) > 0 && ::read(descriptor, &byte, 1) > 0)
+        ;
     ::close(descriptor);
+}
+
+/** Handles every message already posted. */
+void dispatchPending()
+{
+    while (juce::dispatchNextMessageOnSystemQueue(true))
+        ;
 }
 } // namespace
 
@@ -62,16 +76,25 @@ TEST(SingleInstance, OnlyALaterInstanceOfTheSameUserBringsTheFirstForward)
         ASSERT_EQ(::stat(first.getChannelFile().getFullPathName().toRawUTF8(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u);
 
-        say(first.getChannelFile(), "back");
-        say(first.getChannelFile(), std::string(1 << 20, 'f'));
-        say(first.getChannelFile(), "front" + std::string(SingleInstance::longestMessage, ' '));
-
         SingleInstance later(name, folder);
         EXPECT_FALSE(later.isFirst()) << "the first instance's claim holds in its own process too";
-        EXPECT_TRUE(later.notifyFirst());
-        EXPECT_TRUE(dispatchUntil([&starts] { return starts > 0; }));
-        // The callers before were served first, one at a time: had any counted, it would have shown by now.
-        EXPECT_EQ(starts, 1);
+
+        // Each caller is judged before its end is closed: a wrong one would have told by the time say()
+        // returns. A later instance after each is still heard.
+        const std::string wrong[] = {"back", std::string(1 << 20, 'f'),
+                                     "front" + std::string(SingleInstance::longestMessage, ' '), "", "fron"};
+        for (const auto& words : wrong)
+        {
+            SCOPED_TRACE(words.substr(0, 16) + " (" + std::to_string(words.size()) + " bytes)");
+            const auto before = starts;
+            say(first.getChannelFile(), words);
+            dispatchPending();
+            EXPECT_EQ(starts, before) << "a caller that said other words brought the window forward";
+            EXPECT_TRUE(later.notifyFirst());
+            EXPECT_TRUE(dispatchUntil([&] { return starts > before; }));
+            dispatchPending();
+            EXPECT_EQ(starts, before + 1);
+        }
     }
     EXPECT_FALSE(folder.getChildFile(name + ".socket").exists()) << "the socket file goes with the instance";
     EXPECT_TRUE(SingleInstance(name, folder).isFirst()) << "the claim goes with the instance";

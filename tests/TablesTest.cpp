@@ -59,10 +59,7 @@ TEST(KnownDeviceTable, LookupsTakeTheFirstExactCaseSensitiveMatch)
     EXPECT_EQ(getDisplayNameForKey(devices, "lc20"), "");
 
     // Two generic boot loaders share 0x0022; a search by boot product ID always yields the first.
-    const KnownDevice* byBootId = nullptr;
-    for (const auto* d : devices)
-        if (d->bootProductId == 0x0022 && byBootId == nullptr)
-            byBootId = d;
+    const auto* byBootId = findKnownDeviceByBootProductId(devices, 0x0022);
     ASSERT_NE(byBootId, nullptr);
     EXPECT_EQ(byBootId->displayName, "LX/LC20");
     EXPECT_EQ(byBootId->bootPortName, "KW Amp Boot");

@@ -160,13 +160,19 @@ private:
     void run() override
     {
         while (!threadShouldExit())
-            if (serveOneCaller())
-                juce::MessageManager::callAsync(
-                    [weak = std::weak_ptr<std::function<void()>>(onAnotherStart)]
-                    {
-                        if (const auto callback = weak.lock())
-                            (*callback)();
-                    });
+            serveOneCaller();
+    }
+
+    /** Tells the message thread of another start; called before the caller's end is closed, so that a caller
+        who saw it closed knows its message has been judged. */
+    void tellAnotherStart()
+    {
+        juce::MessageManager::callAsync(
+            [weak = std::weak_ptr<std::function<void()>>(onAnotherStart)]
+            {
+                if (const auto callback = weak.lock())
+                    (*callback)();
+            });
     }
 
 #if JUCE_WINDOWS
@@ -178,14 +184,14 @@ private:
         return channelFile.replaceWithText(juce::String(socket.getBoundPort()) + " " + secret);
     }
 
-    /** True when a caller said the secret and the message. */
-    bool serveOneCaller()
+    /** Tells another start when a caller said the secret and the message. */
+    void serveOneCaller()
     {
         if (socket.waitUntilReady(true, acceptPollMs) != 1)
-            return false;
+            return;
         const std::unique_ptr<juce::StreamingSocket> caller(socket.waitForNextConnection());
         if (caller == nullptr)
-            return false;
+            return;
         const auto said = readBounded(
             [&caller](char* buffer, std::size_t size, int ms)
             {
@@ -193,7 +199,8 @@ private:
                     return 0;
                 return juce::jmax(0, caller->read(buffer, static_cast<int>(size), false));
             });
-        return said == (secret + " " + bringToFrontMessage).toStdString();
+        if (said == (secret + " " + bringToFrontMessage).toStdString())
+            tellAnotherStart();
     }
 
     void close()
@@ -218,15 +225,15 @@ private:
                ::chmod(address.sun_path, 0600) == 0 && ::listen(descriptor, 4) == 0;
     }
 
-    /** True when a caller of this user said the message. */
-    bool serveOneCaller()
+    /** Tells another start when a caller of this user said the message. */
+    void serveOneCaller()
     {
         pollfd ready{descriptor, POLLIN, 0};
         if (::poll(&ready, 1, acceptPollMs) <= 0)
-            return false;
+            return;
         const int caller = ::accept(descriptor, nullptr, nullptr);
         if (caller < 0)
-            return false;
+            return;
         bool sameUser = true;
 #ifdef SO_PEERCRED
         ucred credentials = {};
@@ -237,8 +244,9 @@ private:
         const auto said = sameUser ? readBounded([caller](char* buffer, std::size_t size, int ms)
                                                  { return readSomeFrom(caller, buffer, size, ms); })
                                    : std::string();
+        if (said == bringToFrontMessage)
+            tellAnotherStart();
         ::close(caller);
-        return said == bringToFrontMessage;
     }
 
     void close()
