@@ -27,6 +27,19 @@ bool tickUntil(MidiInterfaceClass& link, VirtualMidiSystem& midi, Predicate done
     return true;
 }
 
+/** Waits until `done` holds; false if it has not within a minute, a bound only to end a hung test. */
+template <typename Predicate> bool waitUntil(Predicate done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 /** A message as the amplifier would send it, for feeding the link directly. */
 inline juce::MidiMessage replyMessage(std::uint8_t code, std::uint8_t command,
                                       std::array<std::uint8_t, 5> group)
