@@ -27,12 +27,14 @@ install_missing_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# $1: build folder, further arguments go to cmake's configuration.
+# $1: build folder, further arguments go to cmake's configuration. BUILD_TARGETS, when set, names the only
+# targets to build (a build whose tests need no more).
 configure_and_build() {
   local dir="$1"
   shift
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   fi
-  cmake --build "$dir" --parallel "$(nproc)"
+  # shellcheck disable=SC2086 # the targets are words
+  cmake --build "$dir" --parallel "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 }

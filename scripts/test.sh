@@ -30,20 +30,25 @@ stage() { # $1: what, then the command
   echo "== $verdict $what: $((SECONDS - start)) s"
 }
 
+# What the unit tests run: all that a sanitizer build needs to build.
+UNIT_TEST_TARGETS="updater_tests usb_probe_linux_tests sleep_inhibitor_tests lclx_image_packer
+  replay_collector replay_image_walk replay_packer replay_replies"
+
 install_missing_packages
 stage "build" configure_and_build "$BUILD_DIR"
-stage "quick tests" ctest --test-dir "$BUILD_DIR" --output-on-failure
+# The window tests take turns on the shared screen (ctest's x_screen lock); the rest run side by side.
+stage "quick tests" ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
 
 if [ "$mode" = --sanitizers ] || [ "$mode" = --all ]; then
   for kind in address thread; do
     dir="$ROOT/build-asan"
     [ "$kind" = thread ] && dir="$ROOT/build-tsan"
-    stage "$kind sanitizer build" configure_and_build "$dir" -DUPDATER_SANITIZE=$kind
+    BUILD_TARGETS=$UNIT_TEST_TARGETS stage "$kind sanitizer build" configure_and_build "$dir" -DUPDATER_SANITIZE=$kind
     # The window tests and the benchmark say nothing more under a sanitizer; the unit tests do.
     # umockdev's preload library comes before the sanitizer runtime, which ASan must be told is fine.
     TSAN_OPTIONS="halt_on_error=1" ASAN_OPTIONS="detect_leaks=1:verify_asan_link_order=0" \
       LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp" \
-      stage "$kind sanitizer tests" ctest --test-dir "$dir" --output-on-failure -L unit
+      stage "$kind sanitizer tests" ctest --test-dir "$dir" --output-on-failure -L unit -j "$(nproc)"
   done
 fi
 
