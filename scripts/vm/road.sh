@@ -308,8 +308,9 @@ if [ "$ROAD" = model-boot ]; then
   stranger on
   aseqdump >/dev/null 2>&1 &
   others=$!
-  sleep 5
-  list_ports "$OUT/ports.txt"
+  wait_for 60 "the other device's port and the virtual port listed" \
+    bash -c "'$BUILD/tools/lclx_midi_ports' >'$OUT/ports.txt' 2>&1 && grep -q 'USB Audio Device' '$OUT/ports.txt' &&
+      grep -q aseqdump '$OUT/ports.txt'"
   shot others
   sleep 5
   stranger off
