@@ -23,6 +23,9 @@ extern char** environ;
 namespace
 {
 constexpr int quickBlocks = 24;
+/** An idle application waits on its timers: a share of one core far above its own (well under 1 %) is a loop
+    that never sleeps. */
+constexpr double mostIdleShare = 0.10;
 constexpr double initialPauseMs = 50.0;
 
 double minimumGapMs(std::size_t length)
@@ -196,6 +199,13 @@ int main(int argc, char** argv)
             return 1;
         }
         std::printf("idle application:         %.2f %% of one core over %d s\n", share * 100.0, idleSeconds);
+        // CPU time, not elapsed time: a busy machine gives the idle application less, never more.
+        if (share > mostIdleShare)
+        {
+            std::printf("FAIL: the idle application uses more than %.0f %% of one core\n",
+                        mostIdleShare * 100.0);
+            return 1;
+        }
     }
 
     const auto violations = amp.getViolations();
