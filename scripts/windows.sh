@@ -83,9 +83,18 @@ WINE_SCREEN="-screen 0 1024x768x24"
 rm -rf "$WINEPREFIX"
 start=$SECONDS
 # Bounded, so that a hang under Wine fails the run instead of stalling it.
+unit_log="$WIN_DIR/unit-tests-under-wine.txt"
 timeout --kill-after=10 1500 xvfb-run -a -s "$WINE_SCREEN" /usr/lib/wine/wine64 "$WIN_DIR/tests/updater_tests.exe" \
-  --gtest_brief=1
+  --gtest_brief=1 2>&1 | tee "$unit_log"
 echo "== unit tests under Wine: $((SECONDS - start)) s"
+# A skipped test is no passed one: the count is said, and a run that skipped everything fails.
+ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran.*/\1/p' "$unit_log" | tail -n 1)
+skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?.*/\1/p' "$unit_log" | tail -n 1)
+echo "== under Wine: ${ran:-0} tests ran, ${skipped:-0} of them skipped"
+if [ "${ran:-0}" -eq 0 ] || [ "${skipped:-0}" -ge "${ran:-0}" ]; then
+  echo "FAIL: no unit test ran under Wine"
+  exit 1
+fi
 # The command line is a console program: with no amplifier, `list` says so and ends with its own code.
 failed=0 code=0
 # Wine needs an X display for the hidden window that carries the message loop, as the unit tests do.
