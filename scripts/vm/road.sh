@@ -131,6 +131,10 @@ late_ports() {
   done
 }
 others=""
+# The other device's output port and the virtual port are both listed, with their owners, in ports.txt.
+others_listed() {
+  list_ports "$OUT/ports.txt" && port_owned out "USB Audio Device" "1209:0001 " && port_owned out aseqdump none
+}
 
 amp_args=()
 case "$BASE" in
@@ -308,9 +312,7 @@ if [ "$ROAD" = model-boot ]; then
   stranger on
   aseqdump >/dev/null 2>&1 &
   others=$!
-  wait_for 60 "the other device's port and the virtual port listed" \
-    bash -c "'$BUILD/tools/lclx_midi_ports' >'$OUT/ports.txt' 2>&1 && grep -q 'USB Audio Device' '$OUT/ports.txt' &&
-      grep -q aseqdump '$OUT/ports.txt'"
+  wait_for 60 "the other device's port and the virtual port listed" others_listed
   shot others
   sleep 5
   stranger off
