@@ -312,78 +312,101 @@ bool BenchSession::isRunGoing() const
     return session.deviceCom.getRunOutcome() == RunOutcome::running;
 }
 
+void BenchSession::updateOffered()
+{
+    offerStanding = true;
+}
+
+void BenchSession::modelChoiceAsked()
+{
+    if (exit || options.command != BenchOptions::Command::update)
+        return;
+    juce::String problem;
+    const auto model = modelForGenericLoader(problem);
+    if (model.isEmpty())
+        finish(BenchExit::badArguments, problem);
+    else
+        session.chooseModel(model);
+}
+
+void BenchSession::repairWithheld(const juce::String& why)
+{
+    if (options.command == BenchOptions::Command::update && !runSeen)
+        finish(BenchExit::refused, why + " Run again with --repair to erase and re-program it.");
+}
+
+void BenchSession::erased(const juce::String& found)
+{
+    if (exit)
+        return;
+    erasedAtMs = elapsedMs();
+    report("erased", found + " Erased; re-programming it.");
+}
+
+void BenchSession::versionReported(const juce::String& portName, juce::int32 version)
+{
+    if (exit || options.command != BenchOptions::Command::update || runSeen)
+        return;
+    claimSeen = false; // what was claimed has been given back
+    report("waiting", portName + uiTexts::appModeFound + juce::String(version) +
+                          ": nothing to do; waiting for an amplifier in update mode.");
+}
+
+void BenchSession::runStarted(const juce::String& model)
+{
+    if (exit)
+        return;
+    runSeen = true;
+    runStartMs = elapsedMs();
+    lastPercent = -1;
+    modelName = model;
+    report("started", "Updating " + model + ". Do not unplug or turn off the amplifier.");
+}
+
+void BenchSession::runEnded(RunOutcome outcome, bool repair)
+{
+    if (exit)
+        return;
+    if (outcome == RunOutcome::brokenOff)
+    {
+        finish(BenchExit::brokenOff, juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText);
+    }
+    else if (outcome == RunOutcome::refused)
+    {
+        // A repair that was refused is tried again by the session; an update on offer is not.
+        if (repair)
+            runSeen = false;
+        else
+            finish(BenchExit::refused, uiTexts::notSentStatus);
+    }
+    else if (outcome == RunOutcome::finished && !delivered)
+    {
+        delivered = true;
+        deliveredAtMs = elapsedMs();
+        report("delivered",
+               "Image delivered; waiting for the " + modelName + " to come back with its firmware.");
+    }
+}
+
 void BenchSession::tickUpdate()
 {
-    const auto state = session.getState();
-    const auto outcome = session.deviceCom.getRunOutcome();
-
-    if (!runSeen && isRunGoing())
-    {
-        runSeen = true;
-        runStartMs = elapsedMs();
-        lastPercent = -1;
-        const auto name =
-            state == UpdaterState::Updating && session.getRepairKey().isNotEmpty() && !pressed
-                ? getDisplayNameForKey(session.deviceCom.midiInterface.knownDevices, session.getRepairKey())
-            : session.deviceCom.midiInterface.genericBoot ? session.getChosenModel()
-                                                          : session.deviceCom.getConnectedDisplayName();
-        modelName = name;
-        report("started", "Updating " + name + ". Do not unplug or turn off the amplifier.");
-    }
-
     if (!runSeen)
     {
-        if (session.isRepairWithheld())
-        {
-            finish(BenchExit::refused,
-                   session.getView().statusText + " Run again with --repair to erase and re-program it.");
-            return;
-        }
-        if (state == UpdaterState::BootGeneric && session.isSteady())
-        {
-            juce::String problem;
-            const auto model = modelForGenericLoader(problem);
-            if (model.isEmpty())
-            {
-                finish(BenchExit::badArguments, problem);
-                return;
-            }
-            session.chooseModel(model);
-        }
-        if (state == UpdaterState::Idle && !pressed && session.getView().updateVisible &&
-            session.getView().updateEnabled)
+        // Update is pressed after the step that offered it, never within it.
+        if (std::exchange(offerStanding, false) && !pressed)
         {
             pressed = true;
             claimSeen = false;
             session.pressUpdate();
-            if (session.deviceCom.getRunOutcome() == RunOutcome::refused)
-            {
-                finish(BenchExit::refused, uiTexts::notSentStatus);
-                return;
-            }
-            if (isRunGoing())
-                tickUpdate();
             return;
         }
-        if (session.isQuitUnsafe())
+        if (erasedAtMs >= 0)
         {
             // Erased for a repair: the amplifier has no firmware until the repair runs.
-            if (erasedAtMs < 0)
-            {
-                erasedAtMs = elapsedMs();
-                report("erased", session.getView().statusText + " Erased; re-programming it.");
-            }
             if (elapsedMs() - erasedAtMs > confirmTimeoutMs)
                 finish(BenchExit::brokenOff,
                        "The erased amplifier did not come back for its repair.\n" + helpTexts::recoveryText);
             return;
-        }
-        if (state == UpdaterState::AppMode && session.isSteady() && session.getAppFirmwareVersion() != 0 &&
-            session.getView().barText != lastWaitNotice)
-        {
-            lastWaitNotice = session.getView().barText;
-            claimSeen = false; // what was claimed has been given back
-            report("waiting", lastWaitNotice + ": nothing to do; waiting for an amplifier in update mode.");
         }
         if (elapsedMs() >= options.waitSeconds * 1000 && claimSeen)
             finish(BenchExit::claimedElsewhere, juce::String(uiTexts::claimedElsewhere) +
@@ -395,34 +418,11 @@ void BenchSession::tickUpdate()
         return;
     }
 
-    if (state == UpdaterState::Aborted)
-    {
-        finish(BenchExit::brokenOff, juce::String(uiTexts::brokenOffBar) + "\n" + helpTexts::recoveryText);
-        return;
-    }
-    if (outcome == RunOutcome::refused)
-    {
-        // A repair that was refused is tried again by the session; an update on offer is not.
-        if (state == UpdaterState::ErasedForRepair)
-            runSeen = false;
-        else
-            finish(BenchExit::refused, uiTexts::notSentStatus);
-        return;
-    }
-    if (outcome == RunOutcome::running)
+    if (!delivered)
     {
         reportProgress();
         return;
     }
-    if (outcome == RunOutcome::finished && !delivered)
-    {
-        delivered = true;
-        deliveredAtMs = elapsedMs();
-        report("delivered",
-               "Image delivered; waiting for the " + modelName + " to come back with its firmware.");
-    }
-    if (!delivered)
-        return;
     if (judgement)
     {
         const auto runs = modelName + " runs firmware " + juce::String(judgement->version);

@@ -79,6 +79,14 @@ private:
     /** After each step of the session: what the command says and decides. */
     void viewChanged() override;
     void sleepNotHeld(const juce::String& reason) override;
+    // What the session tells, turned into the command's words and decisions.
+    void updateOffered() override;
+    void modelChoiceAsked() override;
+    void repairWithheld(const juce::String& why) override;
+    void erased(const juce::String& found) override;
+    void versionReported(const juce::String& portName, juce::int32 version) override;
+    void runStarted(const juce::String& model) override;
+    void runEnded(RunOutcome outcome, bool repair) override;
     void claimedElsewhere() override;
     void updateJudged(bool confirmed, juce::int32 version) override;
     void tickList();
@@ -108,7 +116,8 @@ private:
     int lastPercent = -1;
     bool progressLineOpen = false;
     int lastInterruptMs = -interruptWindowMs;
-    juce::String lastWaitNotice;
+    /** The session offered Update in its last step. */
+    bool offerStanding = false;
     juce::String modelName;
     int erasedAtMs = -1;
     /** The amplifier found last is being updated by another program. */

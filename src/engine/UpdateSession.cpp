@@ -92,7 +92,7 @@ void UpdateSession::noteRunOutcome()
         return;
     lastOutcome = outcome;
     if (outcome == RunOutcome::finished || outcome == RunOutcome::brokenOff || outcome == RunOutcome::refused)
-        listeners.call([outcome](Listener& l) { l.runEnded(outcome); });
+        listeners.call([this, outcome](Listener& l) { l.runEnded(outcome, updateIsRepair); });
 }
 
 void UpdateSession::markSteady()
@@ -118,10 +118,13 @@ void UpdateSession::pressUpdate()
         showClaimedElsewhere();
         return;
     }
+    updateIsRepair = false;
     if (deviceCom.startUpdate(key))
     {
         state = UpdaterState::Updating;
-        updateIsRepair = false;
+        const auto shownModel =
+            deviceCom.midiInterface.genericBoot ? chosenModel : deviceCom.getConnectedDisplayName();
+        listeners.call([&shownModel](Listener& l) { l.runStarted(shownModel); });
         announceOnce(uiTexts::updateStartedAnnouncement);
         view.barShowsPercentage = true;
         view.selectorVisible = false;
@@ -358,11 +361,13 @@ void UpdateSession::onErasedForRepair()
     showBarText(uiTexts::reprogramming + autoUpdateName);
 
     lastOutcome = RunOutcome::none;
+    updateIsRepair = true;
     if (deviceCom.startRepair(autoUpdateName))
     {
+        const auto shownModel = getDisplayNameForKey(deviceCom.midiInterface.knownDevices, autoUpdateName);
+        listeners.call([&shownModel](Listener& l) { l.runStarted(shownModel); });
         announceOnce(juce::String(uiTexts::autoUpdating) + "\n" + uiTexts::reprogramming + autoUpdateName);
         view.barShowsPercentage = true;
-        updateIsRepair = true;
         state = UpdaterState::Updating;
     }
 }
@@ -404,6 +409,8 @@ void UpdateSession::onBadBootDetected()
         repairLoaderProductId = model != nullptr ? model->genericBootProductId : 0;
         ticksWithoutErasedAmplifier = 0;
         showBarText(uiTexts::erased);
+        const auto found = deviceMidiName + uiTexts::badFirmware;
+        listeners.call([&found](Listener& l) { l.erased(found); });
         state = UpdaterState::ErasedForRepair;
     }
     else
@@ -499,7 +506,7 @@ void UpdateSession::onAppMode()
         deviceCom.midiInterface.isDeviceIdentified() ? deviceCom.midiInterface.firmwareVersion.load() : 0;
     view.selectorVisible = false;
     view.barShowsPercentage = false;
-    repairWithheld = false;
+    const bool withheldBefore = std::exchange(repairWithheld, false);
 
     if (appFirmwareVersion == 0)
     {
@@ -509,6 +516,12 @@ void UpdateSession::onAppMode()
     }
     repairPending = false; // an amplifier that reports a version runs firmware again
     judgeUpdate();
+    if (const auto report = deviceMidiName + "\n" + juce::String(appFirmwareVersion);
+        report != lastVersionReport)
+    {
+        lastVersionReport = report;
+        listeners.call([this](Listener& l) { l.versionReported(deviceMidiName, appFirmwareVersion); });
+    }
 
     showBarText(deviceMidiName + uiTexts::appModeFound + juce::String(appFirmwareVersion));
     const bool accepted = deviceCom.isAcceptedFirmwareVersion(appFirmwareVersion);
@@ -532,6 +545,8 @@ void UpdateSession::onAppMode()
     {
         view.statusText = deviceMidiName + uiTexts::badFirmware;
         repairWithheld = true;
+        if (!withheldBefore)
+            listeners.call([this](Listener& l) { l.repairWithheld(view.statusText); });
     }
     else
     {

@@ -41,8 +41,18 @@ public:
         virtual void viewChanged() {}
         /** The state machine entered another state. */
         virtual void stateChanged(UpdaterState) {}
-        /** A run ended: finished, broken off, or refused with nothing sent. */
-        virtual void runEnded(RunOutcome) {}
+        /** A run began sending the image of this model (its display name). */
+        virtual void runStarted(const juce::String& /*model*/) {}
+        /** A run ended: finished, broken off, or refused with nothing sent; `repair` for the automatic
+            repair of an erased amplifier, which the session tries again by itself when refused. */
+        virtual void runEnded(RunOutcome, bool /*repair*/) {}
+        /** An amplifier with firmware it must not keep was erased for its repair: what was found. */
+        virtual void erased(const juce::String& /*found*/) {}
+        /** The amplifier in application mode (by its port name) reports this version, after the facts held
+            still; told again only when either changes. */
+        virtual void versionReported(const juce::String& /*portName*/, juce::int32 /*version*/) {}
+        /** The amplifier must be erased and re-programmed, and repairs are not allowed: why. */
+        virtual void repairWithheld(const juce::String& /*why*/) {}
         /** A line for the log, with its time stamp. */
         virtual void logLine(const juce::String&) {}
         /** A text for the screen reader: said once, and never twice in a row. */
@@ -87,10 +97,6 @@ public:
     const juce::String& getChosenModel() const { return chosenModel; }
     /** The firmware key the last repair was started with. */
     const juce::String& getRepairKey() const { return autoUpdateName; }
-    /** The version the amplifier in application mode reported when last steady; 0 for none. */
-    juce::int32 getAppFirmwareVersion() const { return appFirmwareVersion; }
-    /** The amplifier in application mode runs firmware it must not keep, and repairs are not allowed. */
-    bool isRepairWithheld() const { return repairWithheld; }
     /** An update is running, or an amplifier was erased and has not reported a firmware version again:
         quitting now would leave it without working firmware. */
     bool isQuitUnsafe() const;
@@ -155,6 +161,7 @@ private:
     juce::ListenerList<Listener> listeners;
     UpdateView view;
     RunOutcome lastOutcome = RunOutcome::none;
+    juce::String lastVersionReport;
 
     bool usbSteady = false;
     juce::int64 elapsedMs = 0;
